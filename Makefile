@@ -1,0 +1,51 @@
+# The README's commands. `make test` works on a fresh machine: it installs the
+# Debian packages the build needs, creates .venv, builds and installs varkit
+# into it and runs the test suite.
+PYTHON ?= python3
+VENV ?= .venv
+PY := $(VENV)/bin/python
+APT_PACKAGES := build-essential pkg-config libxml2-dev libsimdjson-dev gcc-multilib abi-compliance-checker
+BUILD_REQUIREMENTS := "scikit-build-core>=0.10" "pybind11>=3.0.1" cmake ninja
+INPLACE_BUILD := build/inplace
+
+.PHONY: all deps venv install test inplace test-inplace bench clean
+
+all: install
+
+# Idempotent: apt-get runs only when a package is missing.
+deps:
+	@missing=""; \
+	for package in $(APT_PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$package 2>/dev/null | grep -q "ok installed" || missing="$$missing $$package"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "installing:$$missing"; \
+	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $$missing; \
+	fi
+
+$(PY):
+	$(PYTHON) -m venv $(VENV)
+	$(PY) -m pip install -q --upgrade pip
+
+venv: $(PY)
+	$(PY) -m pip install -q $(BUILD_REQUIREMENTS)
+
+# The build directory is kept (build/<wheel tag>), so a reinstall recompiles only what changed.
+install: deps venv
+	$(PY) -m pip install -q --no-build-isolation ".[test]"
+
+test: install
+	$(PY) -m pytest -q
+
+# Extension modules written into python/varkit, for `PYTHONPATH=python` during development.
+inplace: deps venv
+	$(VENV)/bin/cmake -S . -B $(INPLACE_BUILD) -G Ninja -DVARKIT_INPLACE=ON \
+	  -DPython_EXECUTABLE=$(abspath $(PY)) \
+	  -Dpybind11_DIR=$$($(PY) -c "import pybind11; print(pybind11.get_cmake_dir())")
+	$(VENV)/bin/cmake --build $(INPLACE_BUILD)
+
+test-inplace: inplace
+	PYTHONPATH=python $(PY) -m pytest -q
+
+clean:
+	rm -rf build python/varkit/*.so python/varkit/*/*.so python/varkit/*/*/*.so

@@ -1,0 +1,24 @@
+#include "varkit/host/errors.hpp"
+
+#include "varkit/host/text.hpp"
+
+#include <cerrno>
+#include <pybind11/pybind11.h>
+
+namespace varkit::host {
+
+namespace py = pybind11;
+
+void raise(PyObject *type, const std::string &message) {
+    PyErr_SetObject(type, to_str(message).ptr());
+    throw py::error_already_set();
+}
+
+void raise_os_error(int errnum, const std::string &filename) {
+    py::str name = to_str(filename);
+    errno = errnum;
+    PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, name.ptr());
+    throw py::error_already_set();
+}
+
+}  // namespace varkit::host

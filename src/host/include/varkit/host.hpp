@@ -1,0 +1,8 @@
+// The bridge every varkit extension module uses to behave like a Python module.
+#pragma once
+
+#include "varkit/host/errors.hpp"
+#include "varkit/host/globals.hpp"
+#include "varkit/host/module.hpp"
+#include "varkit/host/output.hpp"
+#include "varkit/host/text.hpp"

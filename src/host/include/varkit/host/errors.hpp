@@ -1,0 +1,15 @@
+// Raising the Python exceptions the equivalent Python code would raise.
+#pragma once
+
+#include <pybind11/pybind11.h>
+#include <string>
+
+namespace varkit::host {
+
+// Sets `type(message)` and throws error_already_set.
+[[noreturn]] void raise(PyObject *type, const std::string &message);
+// OSError for `errnum` on `filename`, of the subclass open() would choose
+// (FileNotFoundError, IsADirectoryError, PermissionError, ...).
+[[noreturn]] void raise_os_error(int errnum, const std::string &filename);
+
+}  // namespace varkit::host

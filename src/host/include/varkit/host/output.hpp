@@ -1,0 +1,34 @@
+// Standard output as the host sees it: text goes to whatever `sys.stdout` is
+// when the buffer is flushed, so redirect_stdout, pytest's capture and
+// suppress_stdout all work. Flush before calling anything that may print.
+#pragma once
+
+#include <pybind11/pybind11.h>
+#include <string>
+#include <string_view>
+
+namespace varkit::host {
+
+class Output {
+public:
+    Output() = default;
+    Output(const Output &) = delete;
+    Output &operator=(const Output &) = delete;
+    // Writes what is still buffered; errors at this point are dropped.
+    ~Output();
+
+    void write(std::string_view text);
+    // print(line): the text and a line break.
+    void print(std::string_view line);
+    // Hands the buffered text to the current sys.stdout (dropped when it is None).
+    void flush();
+    // Forgets the buffered text without writing it.
+    void discard() { buffer_.clear(); }
+    bool empty() const { return buffer_.empty(); }
+
+private:
+    static constexpr std::size_t kChunk = std::size_t{1} << 20;
+    std::string buffer_;
+};
+
+}  // namespace varkit::host

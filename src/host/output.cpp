@@ -1,0 +1,52 @@
+#include "varkit/host/output.hpp"
+
+#include "varkit/host/text.hpp"
+
+namespace varkit::host {
+
+Output::~Output() {
+    if (buffer_.empty()) {
+        return;
+    }
+    // Runs during unwinding too: keep whatever error is already pending.
+    PyObject *type, *value, *traceback;
+    PyErr_Fetch(&type, &value, &traceback);
+    try {
+        flush();
+    } catch (py::error_already_set &e) {
+        e.discard_as_unraisable("varkit output");
+    } catch (...) {
+    }
+    PyErr_Restore(type, value, traceback);
+}
+
+void Output::write(std::string_view text) {
+    buffer_.append(text);
+    if (buffer_.size() >= kChunk) {
+        flush();
+    }
+}
+
+void Output::print(std::string_view line) {
+    buffer_.append(line);
+    buffer_.push_back('\n');
+    if (buffer_.size() >= kChunk) {
+        flush();
+    }
+}
+
+void Output::flush() {
+    if (buffer_.empty()) {
+        return;
+    }
+    std::string text;
+    text.swap(buffer_);
+    PyObject *stdout_object = PySys_GetObject("stdout");  // borrowed
+    if (stdout_object == nullptr || stdout_object == Py_None) {
+        return;
+    }
+    auto stream = py::reinterpret_borrow<py::object>(stdout_object);
+    stream.attr("write")(to_str(text));
+}
+
+}  // namespace varkit::host
