@@ -26,13 +26,13 @@ _LEVELS = {
 }
 
 
-class _StderrHandler(logging.StreamHandler):
+class _StderrHandler(logging.StreamHandler):  # type: ignore[type-arg]
     """Writes to whatever ``sys.stderr`` is when a record is emitted."""
 
     def __init__(self) -> None:
         super().__init__(sys.stderr)
 
-    @property  # type: ignore[override]
+    @property
     def stream(self) -> Any:
         return sys.stderr
 

@@ -1,0 +1,3 @@
+from varkit.cli import console_main
+
+console_main()

@@ -1,0 +1,651 @@
+"""Host utilities used by the checker's modules.
+
+Three groups of facts:
+
+* ELF facts read with pyelftools: file type, word size, imported symbols,
+  required libraries, shared-object name.  Anything that is not a readable
+  ELF object simply gives the empty answer.
+* URLs read with requests, always with a time limit; reachability probes are
+  remembered for the life of the process.
+* Package ownership of installed files, from the rpm database where ``rpm``
+  is installed and knows packages, else from dpkg's file lists.  The index is
+  built once per process instead of asking the package manager per file.
+"""
+
+from __future__ import annotations
+
+import contextlib
+import enum
+import glob
+import json
+import os
+import re
+import shutil
+import stat
+import subprocess
+import sys
+from html.parser import HTMLParser
+from typing import IO, Any, Callable, Iterable, Iterator, TypeVar
+from urllib.parse import unquote, urljoin, urlsplit
+
+import requests
+from elftools.common.exceptions import ELFError
+from elftools.construct.core import ConstructError
+from elftools.elf.dynamic import DynamicSection, DynamicSegment
+from elftools.elf.elffile import ELFFile
+from elftools.elf.sections import SymbolTableSection
+
+from varkit.logger import ABI_LOG
+
+__all__ = [
+    "is_valid_url",
+    "is_url_reachable",
+    "get_remote_json",
+    "get_json_content_from_url",
+    "FileType",
+    "get_file_type",
+    "get_belonged_rpm",
+    "is_32bit_file",
+    "get_undefined_symbols_from_file",
+    "find_req_libs",
+    "find_reqed_rpms",
+    "get_pkgname_by_libname",
+    "get_soname_from_lib",
+    "get_directory_list",
+    "suppress_stdout",
+    "find_symbols_in_file",
+]
+
+# Seconds allowed for a reachability probe; documents get longer to arrive.
+PROBE_TIMEOUT = 5
+FETCH_TIMEOUT = (5, 60)
+
+T = TypeVar("T")
+
+
+# --------------------------------------------------------------------------
+# URLs
+
+
+def is_valid_url(url: Any) -> bool:
+    """True for an http or https URL with a host (and a sane port)."""
+    if not isinstance(url, str) or not url:
+        return False
+    if any(ch.isspace() or ord(ch) < 0x20 or ord(ch) == 0x7F for ch in url):
+        return False
+    try:
+        parts = urlsplit(url)
+        parts.port  # raises ValueError for a malformed port
+    except ValueError:
+        return False
+    return parts.scheme.lower() in ("http", "https") and bool(parts.hostname)
+
+
+_reachable_cache: dict[str, bool] = {}
+
+
+def _probe(url: str) -> bool:
+    try:
+        response = requests.head(url, timeout=PROBE_TIMEOUT, allow_redirects=True)
+        if response.status_code in (405, 501):
+            # Some servers refuse HEAD; ask for the body but do not read it.
+            response = requests.get(url, timeout=PROBE_TIMEOUT, stream=True)
+            response.close()
+    except (requests.RequestException, ValueError, OSError) as exc:
+        ABI_LOG(3, f"{url} is not reachable: {exc}")
+        return False
+    return response.status_code < 400
+
+
+def is_url_reachable(x: Any) -> bool:
+    """True only for a valid URL that answers with a non-error status."""
+    if not is_valid_url(x):
+        return False
+    cached = _reachable_cache.get(x)
+    if cached is None:
+        cached = _reachable_cache[x] = _probe(x)
+    return cached
+
+
+def _fetch(url: str) -> requests.Response:
+    response = requests.get(url, timeout=FETCH_TIMEOUT)
+    response.raise_for_status()
+    return response
+
+
+def get_remote_json(url: str) -> Any:
+    """The JSON document at ``url``; HTTP and JSON errors propagate."""
+    return json.loads(_fetch(url).content)
+
+
+def get_json_content_from_url(url: str) -> tuple[Any, int]:
+    """(parsed document, HTTP status) of the JSON document at ``url``."""
+    response = _fetch(url)
+    return json.loads(response.content), response.status_code
+
+
+class _LinkCollector(HTMLParser):
+    def __init__(self) -> None:
+        super().__init__(convert_charrefs=True)
+        self.hrefs: list[str] = []
+
+    def handle_starttag(self, tag: str, attrs: list[tuple[str, str | None]]) -> None:
+        if tag == "a":
+            for name, value in attrs:
+                if name == "href" and value:
+                    self.hrefs.append(value.strip())
+                    break
+
+
+def _listing_subdirs(html: str, base_url: str) -> list[str]:
+    """Names of the direct subdirectories linked from a directory index page."""
+    if not base_url.endswith("/"):
+        base_url += "/"
+    base = urlsplit(base_url)
+    base_path = unquote(base.path)
+    collector = _LinkCollector()
+    collector.feed(html)
+    collector.close()
+
+    names: list[str] = []
+    for href in collector.hrefs:
+        if href.startswith(("?", "#")):
+            continue  # sort-order links of fancy indexes
+        target = urlsplit(urljoin(base_url, href))
+        if target.query or (target.scheme, target.netloc) != (base.scheme, base.netloc):
+            continue
+        path = unquote(target.path)
+        if not path.startswith(base_path) or not path.endswith("/"):
+            continue  # parent links, absolute links elsewhere, plain files
+        name = path[len(base_path):-1]
+        if not name or "/" in name or name in (".", ".."):
+            continue
+        if name not in names:  # icon and text links may point to the same entry
+            names.append(name)
+    return names
+
+
+def get_directory_list(url: str) -> list[str]:
+    """Subdirectory names in the directory index at ``url``, in listing order.
+
+    Reads the index pages of the usual servers (generated listings of
+    Python's http.server, nginx and Apache).  Any failure gives [].
+    """
+    if not is_valid_url(url):
+        return []
+    try:
+        response = _fetch(url)
+    except (requests.RequestException, ValueError, OSError) as exc:
+        ABI_LOG(3, f"cannot list {url}: {exc}")
+        return []
+    try:
+        text = response.content.decode("utf-8")
+    except UnicodeDecodeError:
+        text = response.text
+    # After a redirect ("dir" -> "dir/") links are relative to the final URL.
+    return _listing_subdirs(text, response.url or url)
+
+
+# --------------------------------------------------------------------------
+# ELF facts
+
+
+class FileType(enum.Enum):
+    BINARY_EXECUTABLE = "binary_executable"
+    DYNAMIC_LIBRARY = "dynamic_library"
+    PYTHON_FILE = "python_file"
+    PHP_FILE = "php_file"
+    JAVA_FILE = "java_file"
+    OTHER = "other"
+
+    def __str__(self) -> str:
+        return self.value
+
+
+# Corrupt or truncated objects make pyelftools fail in many ways.
+_ELF_ERRORS = (
+    ELFError,
+    ConstructError,
+    OSError,
+    EOFError,
+    ValueError,
+    KeyError,
+    IndexError,
+    AttributeError,
+    TypeError,
+    AssertionError,
+    OverflowError,
+)
+
+
+def _is_regular_file(path: Any) -> bool:
+    # Never open FIFOs or devices met while walking a user's tree.
+    try:
+        return stat.S_ISREG(os.stat(path).st_mode)
+    except (OSError, TypeError, ValueError):
+        return False
+
+
+def _with_elf(path: Any, reader: Callable[[ELFFile], T], default: T) -> T:
+    """reader(elf) for an ELF file at ``path``; ``default`` for anything else."""
+    if not _is_regular_file(path):
+        return default
+    try:
+        with open(path, "rb") as stream:
+            if stream.read(4) != b"\x7fELF":
+                return default
+            stream.seek(0)
+            return reader(ELFFile(stream))
+    except _ELF_ERRORS as exc:
+        ABI_LOG(3, f"{path}: unreadable ELF object ({type(exc).__name__}: {exc})")
+        return default
+
+
+def _dynamic_tags(elf: ELFFile) -> Iterator[Any]:
+    for section in elf.iter_sections():
+        if isinstance(section, DynamicSection):
+            yield from section.iter_tags()
+            return
+    # Objects without section headers still have the dynamic segment.
+    for segment in elf.iter_segments():
+        if isinstance(segment, DynamicSegment):
+            yield from segment.iter_tags()
+            return
+
+
+def _has_interpreter(elf: ELFFile) -> bool:
+    return any(seg["p_type"] == "PT_INTERP" for seg in elf.iter_segments())
+
+
+_DF_1_PIE = 0x08000000
+
+
+def _elf_kind(elf: ELFFile) -> FileType:
+    e_type = elf.header["e_type"]
+    if e_type == "ET_EXEC":
+        return FileType.BINARY_EXECUTABLE
+    if e_type != "ET_DYN":
+        return FileType.OTHER
+    pie_flag = has_soname = False
+    for tag in _dynamic_tags(elf):
+        if tag.entry.d_tag == "DT_FLAGS_1" and tag.entry.d_val & _DF_1_PIE:
+            pie_flag = True
+        elif tag.entry.d_tag == "DT_SONAME":
+            has_soname = True
+    # A position-independent executable names a program interpreter, but so
+    # do libraries that can also be run (libc.so.6); those carry a soname.
+    if pie_flag or (_has_interpreter(elf) and not has_soname):
+        return FileType.BINARY_EXECUTABLE
+    return FileType.DYNAMIC_LIBRARY
+
+
+_SUFFIX_TYPES = {
+    ".py": FileType.PYTHON_FILE,
+    ".pyw": FileType.PYTHON_FILE,
+    ".php": FileType.PHP_FILE,
+    ".java": FileType.JAVA_FILE,
+    ".jar": FileType.JAVA_FILE,
+    ".class": FileType.JAVA_FILE,
+}
+_PYTHON_INTERP = re.compile(r"python[0-9.]*")
+_PHP_INTERP = re.compile(r"php[0-9.]*(-cli)?")
+
+
+def _shebang_type(path: str) -> FileType:
+    try:
+        with open(path, "rb") as stream:
+            first = stream.readline(256)
+    except OSError:
+        return FileType.OTHER
+    if not first.startswith(b"#!"):
+        return FileType.OTHER
+    words = first[2:].decode("utf-8", "replace").split()
+    if not words:
+        return FileType.OTHER
+    interp = os.path.basename(words[0])
+    if interp == "env":
+        # "#!/usr/bin/env [-S] [VAR=x] python3"
+        rest = [w for w in words[1:] if not w.startswith("-") and "=" not in w]
+        if not rest:
+            return FileType.OTHER
+        interp = os.path.basename(rest[0])
+    if _PYTHON_INTERP.fullmatch(interp):
+        return FileType.PYTHON_FILE
+    if _PHP_INTERP.fullmatch(interp):
+        return FileType.PHP_FILE
+    return FileType.OTHER
+
+
+def get_file_type(path: str) -> FileType:
+    """Classify a file: ELF executable or library, Python, PHP, Java, other."""
+    if not _is_regular_file(path):
+        return FileType.OTHER
+    kind = _with_elf(path, _elf_kind, None)
+    if kind is not None:
+        return kind
+    suffix = os.path.splitext(path)[1].lower()
+    if suffix in _SUFFIX_TYPES:
+        return _SUFFIX_TYPES[suffix]
+    return _shebang_type(path)
+
+
+def is_32bit_file(path: str) -> bool:
+    """True for a 32-bit ELF object."""
+    return _with_elf(path, lambda elf: elf.elfclass == 32, False)
+
+
+def _undefined_symbols(elf: ELFFile) -> set[str]:
+    symbols: Iterable[Any] = ()
+    for section in elf.iter_sections():
+        if isinstance(section, SymbolTableSection) and section["sh_type"] == "SHT_DYNSYM":
+            symbols = section.iter_symbols()
+            break
+    else:
+        for segment in elf.iter_segments():
+            if isinstance(segment, DynamicSegment):
+                symbols = segment.iter_symbols()
+                break
+    return {sym.name for sym in symbols if sym.name and sym["st_shndx"] == "SHN_UNDEF"}
+
+
+def get_undefined_symbols_from_file(path: str) -> set[str]:
+    """Names of the dynamic symbols the object imports (version suffixes not included)."""
+    return _with_elf(path, _undefined_symbols, set())
+
+
+def _needed(elf: ELFFile) -> list[str]:
+    names: list[str] = []
+    for tag in _dynamic_tags(elf):
+        if tag.entry.d_tag == "DT_NEEDED" and tag.needed not in names:
+            names.append(tag.needed)
+    return names
+
+
+def find_req_libs(path: str) -> list[str]:
+    """DT_NEEDED entries of the object, in order."""
+    return _with_elf(path, _needed, [])
+
+
+def _soname(elf: ELFFile) -> str:
+    for tag in _dynamic_tags(elf):
+        if tag.entry.d_tag == "DT_SONAME":
+            return str(tag.soname)
+    return ""
+
+
+def get_soname_from_lib(path: str) -> str:
+    """DT_SONAME of a shared library, or ""."""
+    return _with_elf(path, _soname, "")
+
+
+# --------------------------------------------------------------------------
+# Package ownership
+
+
+class _OwnershipIndex:
+    """Maps absolute file paths to the name of the package that installed them."""
+
+    def __init__(self, owners: dict[str, str], source: str) -> None:
+        self.owners = owners
+        self.source = source  # "rpm", "dpkg" or "" (no package database)
+
+    def __bool__(self) -> bool:
+        return bool(self.owners)
+
+    @classmethod
+    def from_rpm(cls, rpm: str) -> "_OwnershipIndex":
+        owners: dict[str, str] = {}
+        try:
+            out = subprocess.run(
+                [rpm, "-qa", "--qf", "[%{NAME}\t%{FILENAMES}\n]"],
+                stdout=subprocess.PIPE,
+                stderr=subprocess.DEVNULL,
+                check=False,
+                timeout=300,
+            ).stdout.decode("utf-8", "surrogateescape")
+        except (OSError, subprocess.SubprocessError) as exc:
+            ABI_LOG(1, f"cannot query the rpm database: {exc}")
+            out = ""
+        for line in out.splitlines():
+            name, sep, filename = line.partition("\t")
+            if sep and filename.startswith("/"):
+                owners.setdefault(filename, name)
+        return cls(owners, "rpm")
+
+    @classmethod
+    def from_dpkg(cls, info_dir: str = "/var/lib/dpkg/info") -> "_OwnershipIndex":
+        owners: dict[str, str] = {}
+        for list_file in sorted(glob.glob(os.path.join(glob.escape(info_dir), "*.list"))):
+            package = os.path.basename(list_file)[: -len(".list")].split(":", 1)[0]
+            try:
+                with open(list_file, encoding="utf-8", errors="surrogateescape") as handle:
+                    for line in handle:
+                        filename = line.rstrip("\n")
+                        if filename.startswith("/"):
+                            owners.setdefault(filename, package)
+            except OSError:
+                continue
+        return cls(owners, "dpkg")
+
+    def owner(self, path: str) -> str:
+        for candidate in _path_variants(path):
+            name = self.owners.get(candidate)
+            if name:
+                return name
+        return ""
+
+
+_USR_MERGED = ("/bin/", "/sbin/", "/lib/", "/lib32/", "/lib64/", "/libx32/")
+
+
+def _path_variants(path: str) -> list[str]:
+    """The path as given, resolved, and across the /usr merge."""
+    variants: list[str] = []
+    absolute = os.path.abspath(path)
+    bases = [absolute, os.path.realpath(path)]
+    # A symlinked directory with the file's own name (libfoo.so.1 -> ...).
+    head, tail = os.path.split(absolute)
+    bases.append(os.path.join(os.path.realpath(head), tail))
+    for base in bases:
+        for candidate in (base, _usr_merge_twin(base)):
+            if candidate and candidate not in variants:
+                variants.append(candidate)
+    return variants
+
+
+def _usr_merge_twin(path: str) -> str:
+    if path.startswith(_USR_MERGED):
+        return "/usr" + path
+    if path.startswith("/usr/") and path[4:].startswith(_USR_MERGED):
+        return path[4:]
+    return ""
+
+
+_ownership_index: _OwnershipIndex | None = None
+
+
+def _get_ownership_index() -> _OwnershipIndex:
+    global _ownership_index
+    if _ownership_index is None:
+        index = _OwnershipIndex({}, "")
+        rpm = shutil.which("rpm")
+        if rpm:
+            index = _OwnershipIndex.from_rpm(rpm)
+        # rpm may be installed as a tool on a dpkg system with an empty database.
+        if not index and os.path.isdir("/var/lib/dpkg/info"):
+            index = _OwnershipIndex.from_dpkg()
+        if not index:
+            index = _OwnershipIndex({}, "")
+        ABI_LOG(3, f"package ownership index: {len(index.owners)} files from {index.source or 'nothing'}")
+        _ownership_index = index
+    return _ownership_index
+
+
+def get_belonged_rpm(path: str) -> str:
+    """Name of the installed package owning ``path``, or ""."""
+    if not isinstance(path, str) or not path:
+        return ""
+    return _get_ownership_index().owner(path)
+
+
+_STANDARD_LIB_DIRS = ("/lib64", "/usr/lib64", "/lib", "/usr/lib", "/lib32", "/usr/lib32", "/libx32", "/usr/libx32")
+_lib_dirs_cache: list[str] | None = None
+
+
+def _library_dirs() -> list[str]:
+    """Standard and multiarch library directories present on this system."""
+    global _lib_dirs_cache
+    if _lib_dirs_cache is None:
+        dirs: list[str] = []
+        for base in _STANDARD_LIB_DIRS[:4]:
+            dirs.append(base)
+            dirs.extend(sorted(d for d in glob.glob(base + "/*-linux-*") if os.path.isdir(d)))
+        dirs.extend(_STANDARD_LIB_DIRS[4:])
+        _lib_dirs_cache = [d for d in dirs if os.path.isdir(d)]
+    return _lib_dirs_cache
+
+
+def get_pkgname_by_libname(name: str) -> str:
+    """Package owning the library file or soname ``name``, or ""."""
+    if not isinstance(name, str) or not name:
+        return ""
+    if "/" in name:
+        return get_belonged_rpm(name)
+    for directory in _library_dirs():
+        candidate = os.path.join(directory, name)
+        if os.path.lexists(candidate):
+            owner = get_belonged_rpm(candidate)
+            if owner:
+                return owner
+    return ""
+
+
+def _dependency_facts(elf: ELFFile) -> tuple[int, str, list[str], list[str], list[str]]:
+    needed: list[str] = []
+    rpath: list[str] = []
+    runpath: list[str] = []
+    for tag in _dynamic_tags(elf):
+        d_tag = tag.entry.d_tag
+        if d_tag == "DT_NEEDED" and tag.needed not in needed:
+            needed.append(tag.needed)
+        elif d_tag == "DT_RPATH":
+            rpath.extend(tag.rpath.split(":"))
+        elif d_tag == "DT_RUNPATH":
+            runpath.extend(tag.runpath.split(":"))
+    return elf.elfclass, elf.header["e_machine"], needed, rpath, runpath
+
+
+def _same_abi(path: str, elfclass: int, machine: str) -> bool:
+    return _with_elf(path, lambda e: (e.elfclass, e.header["e_machine"]) == (elfclass, machine), False)
+
+
+def _expand_origin(entry: str, origin: str) -> str:
+    return entry.replace("${ORIGIN}", origin).replace("$ORIGIN", origin)
+
+
+def find_reqed_rpms(path: str) -> list[str] | None:
+    """Packages owning the libraries ``path`` needs, or None when unknown.
+
+    None when the file is not a readable ELF object or there is no package
+    database.  Libraries are looked up as the dynamic loader would (DT_RPATH
+    unless DT_RUNPATH is set, then DT_RUNPATH, then the system directories),
+    keeping only objects of the file's own class and machine.
+    """
+    facts = _with_elf(path, _dependency_facts, None)
+    if facts is None:
+        return None
+    index = _get_ownership_index()
+    if not index:
+        return None
+    elfclass, machine, needed, rpath, runpath = facts
+    origin = os.path.dirname(os.path.realpath(path))
+    search = ([] if runpath else rpath) + runpath
+    search = [_expand_origin(entry, origin) for entry in search if entry] + _library_dirs()
+
+    packages: list[str] = []
+    for lib in needed:
+        found = ""
+        for directory in search:
+            candidate = os.path.join(directory, lib)
+            if _is_regular_file(candidate) and _same_abi(candidate, elfclass, machine):
+                found = index.owner(candidate)
+                if found:
+                    break
+        if not found:
+            ABI_LOG(3, f"{path}: no package found for {lib}")
+        elif found not in packages:
+            packages.append(found)
+    return packages
+
+
+# --------------------------------------------------------------------------
+# Output
+
+
+@contextlib.contextmanager
+def suppress_stdout(path: str = os.devnull) -> Iterator[IO[str]]:
+    """Send standard output (sys.stdout and file descriptor 1) to ``path``.
+
+    Descriptor 1 is redirected only when sys.stdout is backed by a real
+    descriptor; under in-memory capture only sys.stdout is replaced.
+    Exceptions raised inside the block propagate after restoring.
+    """
+    original = sys.stdout
+    target = open(path, "w", encoding="utf-8", errors="backslashreplace", buffering=1)
+    saved_fd = -1
+    try:
+        if original is not None:
+            original.flush()
+            try:
+                original.fileno()
+                saved_fd = os.dup(1)
+            except (AttributeError, OSError, ValueError):
+                saved_fd = -1
+        if saved_fd >= 0:
+            os.dup2(target.fileno(), 1)
+        sys.stdout = target
+        try:
+            yield target
+        finally:
+            try:
+                if sys.stdout is not None:
+                    sys.stdout.flush()
+            except (OSError, ValueError):
+                pass
+            target.flush()
+            if saved_fd >= 0:
+                os.dup2(saved_fd, 1)
+            sys.stdout = original
+    finally:
+        if saved_fd >= 0:
+            os.close(saved_fd)
+        target.close()
+
+
+def find_symbols_in_file(
+    total_symbols: Iterable[Any],
+    library_dict: dict[str, Any],
+    pkg_name: str,
+    lib: str,
+    table: Any,
+    symbol_list: Iterable[Any] | None = None,
+) -> bool:
+    """Report the changed symbols of ``lib`` that the file imports.
+
+    Adds one row [pkg_name, lib, symbol] per used changed symbol (sorted) to
+    ``table``, prints the table when a row was added, and appends
+    {"library", "package", "symbol"} records to library_dict["affected_symbols"].
+    Without ``symbol_list`` nothing is known to be used.  True when at least
+    one changed symbol is used.
+    """
+    used = {s for s in symbol_list if s is not None} if symbol_list is not None else set()
+    changed = {s for s in total_symbols if s is not None}
+    hits = sorted(changed & used, key=str)
+    if not hits:
+        return False
+    records = library_dict.setdefault("affected_symbols", [])
+    for name in hits:
+        table.add_row([pkg_name, lib, name])
+        records.append({"library": lib, "package": pkg_name, "symbol": name})
+    print(table)
+    return True
