@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# Builds the example libraries in both versions and writes the result tree an
+# upgrade check leaves behind: one ABI compliance report per library (written
+# by Debian's abi-compliance-checker), the summary log, the configuration diff
+# and the executable-diff report.
+#
+#   examples/make_results.sh [BUILD_DIR]      (default: build/examples)
+#
+# The result tree goes to examples/results/ and is committed; the libraries are
+# rebuilt by the demo whenever it runs.
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+build="$(realpath -m "${1:-$here/../build/examples}")"
+results="$here/results"
+
+# name  package  source  soname(1.0)  soname(2.0)  compiler
+LIBRARIES=(
+  "libgreet libgreet greet.c libgreet.so.1 libgreet.so.1 gcc"
+  "libtally libtally tally.cpp libtally.so.1 libtally.so.1 g++"
+  "libfmtx libfmtx fmtx.c libfmtx.so.1 libfmtx.so.2 gcc"
+)
+
+build_library() {  # name version source soname compiler
+    local out="$build/lib/$1/$2"
+    mkdir -p "$out"
+    cp "$here/src/$1/$2"/*.h "$out/"
+    "$5" -g -Og -shared -fPIC -Wl,-soname,"$4" -o "$out/$4" "$here/src/$1/$2/$3"
+    cat > "$out/descriptor.xml" <<XML
+<version>$2</version>
+<headers>$out</headers>
+<libs>$out/$4</libs>
+XML
+}
+
+rm -rf "$results"
+mkdir -p "$results/compat_reports" "$results/diff_output"
+for entry in "${LIBRARIES[@]}"; do
+    read -r name package source old_soname new_soname compiler <<<"$entry"
+    build_library "$name" 1.0 "$source" "$old_soname" "$compiler"
+    build_library "$name" 2.0 "$source" "$new_soname" "$compiler"
+    # A report is filed under the library's new shared-object name.
+    report_dir="$results/compat_reports/$package/$new_soname/1.0_to_2.0"
+    mkdir -p "$report_dir"
+    abi-compliance-checker -q -l "$name" -old "$build/lib/$name/1.0/descriptor.xml" \
+        -new "$build/lib/$name/2.0/descriptor.xml" -xml \
+        -report-path "$report_dir/compat_report.xml" >/dev/null 2>&1 || true  # exits 1 when incompatible
+    test -s "$report_dir/compat_report.xml"
+done
+rm -rf "$here/../logs" 2>/dev/null || true
+
+python3 - "$results" <<'PY'
+"""The summary log, configuration diff and executable-diff report of the run."""
+import json
+import sys
+import xml.etree.ElementTree as ET
+from pathlib import Path
+
+results = Path(sys.argv[1])
+packages = {}
+for report in sorted(results.glob("compat_reports/*/*/*/compat_report.xml")):
+    package, soname = report.parts[-4], report.parts[-3]
+    binary = ET.parse(report).getroot().find("report[@kind='binary']")
+    removed = sorted({name.text for name in binary.iterfind("removed_symbols//name")})
+    library = {"so_name": soname, "removed_symbols": removed}
+    if soname == "libfmtx.so.2":  # the old name is known only to the summary
+        library = {"so_name": "libfmtx.so.1", "removed_symbols": removed,
+                   "lib_soname_ver_change": ["libfmtx.so.1", "libfmtx.so.2"]}
+    packages.setdefault(package, []).append(library)
+summary = [{"name": name, "library": libraries} for name, libraries in packages.items()]
+(results / "summary.log").write_text(json.dumps(summary, indent=4) + "\n")
+
+conf_diff = [{"bin_name": ["libgreet"], "configs": [
+    {"file": "/etc/greet.conf", "change_type": "MODIFIED",
+     "diff": "-greeting = hello\n+greeting = hello\n+times = 1\n"}]}]
+(results / "conf_diff.json").write_text(json.dumps(conf_diff, indent=4) + "\n")
+
+exec_report = {"/usr/bin/greet-tool": {"--count": {"change_type": "MODIFIED"}},
+               "/usr/bin/tally-tool": {"--help": {"change_type": "UNCHANGED"}}}
+(results / "exec_diff_report.json").write_text(json.dumps(exec_report, indent=4) + "\n")
+(results / "diff_output" / "_usr_bin_greet-tool.diff").write_text(
+    "--- greet-tool --count 3 (1.0)\n+++ greet-tool --count 3 (2.0)\n"
+    "-hello x3\n+usage: greet-tool [--times N] NAME\n")
+PY
+echo "result tree written to $results"

@@ -1,0 +1,13 @@
+#ifndef TALLY_H
+#define TALLY_H
+class Tally {
+public:
+    Tally();
+    virtual ~Tally();
+    void add(int value);
+    int total() const;
+
+private:
+    int total_;
+};
+#endif
