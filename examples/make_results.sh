@@ -1,43 +1,31 @@
 #!/usr/bin/env bash
-# Builds the example libraries in both versions and writes the result tree an
-# upgrade check leaves behind: one ABI compliance report per library (written
-# by Debian's abi-compliance-checker), the summary log, the configuration diff
-# and the executable-diff report.
+# Writes the result tree an upgrade check of the example libraries leaves
+# behind: one ABI compliance report per library (written by Debian's
+# abi-compliance-checker), the summary log, the configuration diff and the
+# executable-diff report.
 #
 #   examples/make_results.sh [BUILD_DIR]      (default: build/examples)
 #
-# The result tree goes to examples/results/ and is committed; the libraries are
-# rebuilt by the demo whenever it runs.
+# The result tree goes to examples/results/ and is committed; the demo only
+# rebuilds the libraries and programs (build_example.sh).
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 build="$(realpath -m "${1:-$here/../build/examples}")"
 results="$here/results"
 
-# name  package  source  soname(1.0)  soname(2.0)  compiler
+# name  package  soname(2.0)
 LIBRARIES=(
-  "libgreet libgreet greet.c libgreet.so.1 libgreet.so.1 gcc"
-  "libtally libtally tally.cpp libtally.so.1 libtally.so.1 g++"
-  "libfmtx libfmtx fmtx.c libfmtx.so.1 libfmtx.so.2 gcc"
+  "libgreet libgreet libgreet.so.1"
+  "libtally libtally libtally.so.1"
+  "libfmtx libfmtx libfmtx.so.2"
 )
 
-build_library() {  # name version source soname compiler
-    local out="$build/lib/$1/$2"
-    mkdir -p "$out"
-    cp "$here/src/$1/$2"/*.h "$out/"
-    "$5" -g -Og -shared -fPIC -Wl,-soname,"$4" -o "$out/$4" "$here/src/$1/$2/$3"
-    cat > "$out/descriptor.xml" <<XML
-<version>$2</version>
-<headers>$out</headers>
-<libs>$out/$4</libs>
-XML
-}
-
+"$here/build_example.sh" "$build"
+cd "$build"  # the checker leaves its logs in the working directory
 rm -rf "$results"
 mkdir -p "$results/compat_reports" "$results/diff_output"
 for entry in "${LIBRARIES[@]}"; do
-    read -r name package source old_soname new_soname compiler <<<"$entry"
-    build_library "$name" 1.0 "$source" "$old_soname" "$compiler"
-    build_library "$name" 2.0 "$source" "$new_soname" "$compiler"
+    read -r name package new_soname <<<"$entry"
     # A report is filed under the library's new shared-object name.
     report_dir="$results/compat_reports/$package/$new_soname/1.0_to_2.0"
     mkdir -p "$report_dir"
@@ -46,7 +34,6 @@ for entry in "${LIBRARIES[@]}"; do
         -report-path "$report_dir/compat_report.xml" >/dev/null 2>&1 || true  # exits 1 when incompatible
     test -s "$report_dir/compat_report.xml"
 done
-rm -rf "$here/../logs" 2>/dev/null || true
 
 python3 - "$results" <<'PY'
 """The summary log, configuration diff and executable-diff report of the run."""
