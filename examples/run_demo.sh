@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# The impact check on the bundled example, end to end:
+#
+#   1. build the example libraries (1.0 and 2.0) and the user's programs,
+#      linked against 1.0 as on a machine before the upgrade;
+#   2. check those programs against the committed result tree of the upgrade
+#      check (examples/results), first as a local directory, then served over
+#      HTTP on 127.0.0.1.
+#
+# The check finds the libraries a program requires where the system installs
+# them, under /lib64 and /lib. To show that without writing into this
+# machine's /lib64, the demo runs in a private mount namespace (root,
+# `unshare -m`): a directory holding this machine's own /lib64 entries (the
+# dynamic loader among them; an empty /lib64 would break every program) plus
+# the example libraries is bind-mounted over /lib64, and dpkg's file lists
+# gain the three example packages the same way. Nothing outside the namespace
+# changes, and the mounts vanish with it.
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+root="$(cd "$here/.." && pwd)"
+build="$(realpath -m "${BUILD:-$root/build/examples}")"
+varkit="${VARKIT:-$root/.venv/bin/varkit}"
+python="${PYTHON:-$root/.venv/bin/python}"
+apps="$build/apps"
+
+if [ -z "${VARKIT_DEMO_NAMESPACE:-}" ]; then
+    "$here/build_example.sh" "$build"
+    exec env VARKIT_DEMO_NAMESPACE=1 BUILD="$build" unshare -m --propagation private "$0" "$@"
+fi
+
+scratch="$(mktemp -d)"
+trap 'kill "${server:-0}" 2>/dev/null || true; rm -rf "$scratch"' EXIT
+
+# /lib64 with the example libraries, version 1.0, installed.
+mkdir "$scratch/lib64"
+cp -a /lib64/. "$scratch/lib64/"
+declare -A owner=([libgreet.so.1]=libgreet [libtally.so.1]=libtally [libfmtx.so.1]=libfmtx)
+for lib in libgreet/1.0/libgreet.so.1 libtally/1.0/libtally.so.1 libfmtx/1.0/libfmtx.so.1; do
+    cp "$build/lib/$lib" "$scratch/lib64/"
+done
+mount --bind "$scratch/lib64" /lib64
+
+# The example packages own their libraries.
+if [ -d /var/lib/dpkg/info ]; then
+    mkdir "$scratch/dpkg-info"
+    ln -s /var/lib/dpkg/info/* "$scratch/dpkg-info/"
+    for soname in "${!owner[@]}"; do
+        printf '/lib64/%s\n/usr/lib64/%s\n' "$soname" "$soname" > "$scratch/dpkg-info/${owner[$soname]}.list"
+    done
+    mount --bind "$scratch/dpkg-info" /var/lib/dpkg/info
+fi
+
+show() {
+    printf '\n$ %s\n' "$*"
+    local status=0
+    "$@" || status=$?
+    printf '(exit status %s: %s)\n' "$status" \
+        "$([ "$status" = 0 ] && echo "nothing affected" || { [ "$status" = 1 ] && echo "affected" || echo "error"; })"
+}
+
+echo "== ABI check of the user's programs against a local result tree"
+show "$varkit" --checkabi --with-symbol --search-local "$here/results" --check-local "$apps" --format table
+
+echo
+echo "== the same tree served over HTTP: the clean program alone, then the executable check of a script"
+port="$("$python" -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
+"$python" -m http.server --bind 127.0.0.1 --directory "$here/results" "$port" >/dev/null 2>&1 &
+server=$!
+for _ in $(seq 50); do
+    "$python" -c "import socket; socket.create_connection(('127.0.0.1', $port), 0.2)" 2>/dev/null && break
+    sleep 0.1
+done
+url="http://127.0.0.1:$port/"
+show "$varkit" --checkabi --with-symbol --search-remote "$url" --check-local "$apps/tallyapp"
+show "$varkit" --checkexec --search-remote "$url" --check-local "$apps/greet-report.sh" --format table

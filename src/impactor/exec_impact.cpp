@@ -1,0 +1,209 @@
+#include "exec_impact.hpp"
+
+#include "facilities.hpp"
+
+#include <algorithm>
+#include <map>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace varkit::impactor {
+
+const char *const kCheckExecAffectedDoc =
+    "\n"
+    "    检查本地文件是否使用了远程JSON报告中标记为变更的可执行文件\n"
+    "\n"
+    "    参数:\n"
+    "        local_file (str): 本地文件路径\n"
+    "        exec_report_path (str): 远程JSON文件URL\n"
+    "\n"
+    "    返回:\n"
+    "        bool: True表示使用了变更的可执行文件，False表示未使用\n"
+    "    ";
+
+namespace {
+
+constexpr double kConnectTimeout = 5.0;
+constexpr double kReadTimeout = 60.0;
+
+// requests.get(url). The real client gets a time limit, so that a server that
+// accepts the connection but never answers cannot stall the check; a
+// substitute for requests.get is called with the URL alone.
+py::object fetch(const Globals &g, const py::object &url) {
+    py::object requests = g.get("requests");
+    py::object get = requests.attr("get");
+    py::object api = py::getattr(requests, "api", py::none());
+    if (!api.is_none() && get.is(py::getattr(api, "get", py::none()))) {
+        return get(url, py::arg("timeout") = py::make_tuple(kConnectTimeout, kReadTimeout));
+    }
+    return get(url);
+}
+
+using Pair = std::pair<std::string, std::string>;  // (name, diff URL), UTF-8
+
+// Distinct pairs in the order they were first seen.
+class PairSet {
+public:
+    void add(const Pair &pair) {
+        if (seen_.insert(pair).second) {
+            order_.push_back(pair);
+        }
+    }
+    bool empty() const { return order_.empty(); }
+    const std::vector<Pair> &items() const { return order_; }
+
+    py::list to_list() const {
+        py::list out;
+        for (const Pair &pair : order_) {
+            out.append(py::make_tuple(host::to_str(pair.first), host::to_str(pair.second)));
+        }
+        return out;
+    }
+
+private:
+    std::set<Pair> seen_;
+    std::vector<Pair> order_;
+};
+
+std::string last_component(const std::string &path) {
+    std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The base already ends in "/": published diff URLs have "//diff_output/".
+std::string diff_url(const std::string &base_url, std::string executable_path) {
+    std::replace(executable_path.begin(), executable_path.end(), '/', '_');
+    return base_url + "/diff_output/" + executable_path + ".diff";
+}
+
+// scheme://netloc + dirname(path) + "/": query and fragment are dropped.
+std::string base_url_of(const Globals &g, const py::object &report_url) {
+    py::object parts = g.get("urlparse")(report_url);
+    py::object directory = g.get("os").attr("path").attr("dirname")(parts.attr("path"));
+    return host::render(parts.attr("scheme")) + "://" + host::render(parts.attr("netloc")) +
+           host::render(directory) + "/";
+}
+
+bool marks_change(const py::handle &entry) {
+    py::object change_type = entry.attr("get")("change_type");
+    return equals(change_type, py::str("REMOVED")) || equals(change_type, py::str("MODIFIED"));
+}
+
+PairSet changed_executables(const py::object &report, const std::string &base_url) {
+    PairSet changed;
+    for (py::handle item : report.attr("items")()) {
+        py::tuple key_value = py::reinterpret_borrow<py::tuple>(item);
+        py::object entries = key_value[1];
+        for (py::handle entry : entries.attr("values")()) {
+            if (marks_change(entry)) {
+                std::string path = host::utf8(key_value[0]);
+                changed.add({last_component(path), diff_url(base_url, path)});
+            }
+        }
+    }
+    return changed;
+}
+
+// \b(name|name|...)\b over the names, each matched literally.
+py::object whole_word_pattern(const Globals &g, const std::vector<std::string> &names) {
+    py::object re = g.get("re");
+    py::object escape = re.attr("escape");
+    std::string alternatives;
+    for (const std::string &name : names) {
+        if (!alternatives.empty()) {
+            alternatives += '|';
+        }
+        alternatives += host::utf8(escape(host::to_str(name)));
+    }
+    return re.attr("compile")(host::to_str("\\b(" + alternatives + ")\\b"));
+}
+
+// The distinct names, longer ones first so that "foo-bar" is reported as
+// itself rather than as "foo". A name that is empty or spans lines can never
+// be named on one line of the file, so it stays out of the pattern.
+std::vector<std::string> searchable_names(const PairSet &changed) {
+    std::set<std::string> distinct;
+    for (const Pair &pair : changed.items()) {
+        if (!pair.first.empty() && pair.first.find('\n') == std::string::npos) {
+            distinct.insert(pair.first);
+        }
+    }
+    std::vector<std::string> names(distinct.begin(), distinct.end());
+    std::stable_sort(names.begin(), names.end(), [](const std::string &a, const std::string &b) {
+        return a.size() > b.size();
+    });
+    return names;
+}
+
+// The whole file as text. Lines are read in universal-newline mode, so only
+// "\n" ends a line in it and no name of the pattern contains "\n": matching
+// over the whole text finds exactly what matching line by line finds.
+py::object read_local_text(const Globals &g, const py::object &local_file) {
+    OpenFile input(open_text(g, local_file, "r", "ignore"));
+    py::object content = input.file().attr("read")();
+    input.close();
+    return content;
+}
+
+py::list scan(const Globals &g, const py::object &local_file, const py::object &exec_report_path) {
+    const std::string base_url = base_url_of(g, exec_report_path);
+
+    py::object response = fetch(g, exec_report_path);
+    response.attr("raise_for_status")();
+    py::object report = g.get("json").attr("loads")(response.attr("text"));
+
+    PairSet changed = changed_executables(report, base_url);
+    if (changed.empty()) {
+        return py::list();
+    }
+
+    std::vector<std::string> names = searchable_names(changed);
+    py::object content = read_local_text(g, local_file);
+    PairSet found;
+    if (names.empty()) {
+        return found.to_list();
+    }
+    std::map<std::string, std::vector<Pair>> pairs_by_name;
+    for (const Pair &pair : changed.items()) {
+        pairs_by_name[pair.first].push_back(pair);
+    }
+    py::object matches = whole_word_pattern(g, names).attr("findall")(content);
+    for (py::handle match : matches) {
+        auto named = pairs_by_name.find(host::utf8(match));
+        if (named == pairs_by_name.end()) {
+            continue;
+        }
+        for (const Pair &pair : named->second) {
+            found.add(pair);
+        }
+    }
+    return found.to_list();
+}
+
+// The failures the check turns into an empty answer: the HTTP client's, an
+// invalid JSON body, and reading the local file.
+bool is_guarded_failure(const Globals &g, const py::error_already_set &error) {
+    return error.matches(PyExc_OSError) ||
+           error.matches(g.get("requests").attr("RequestException")) ||
+           error.matches(g.get("json").attr("JSONDecodeError"));
+}
+
+}  // namespace
+
+py::object check_exec_affected(const Globals &g, py::object local_file, py::object exec_report_path) {
+    try {
+        return scan(g, local_file, exec_report_path);
+    } catch (py::error_already_set &error) {
+        if (!is_guarded_failure(g, error)) {
+            throw;
+        }
+        host::Output out;
+        out.print(host::utf8(text("处理失败: ", error.value())));
+        out.flush();
+        return py::list();
+    }
+}
+
+}  // namespace varkit::impactor

@@ -1,0 +1,69 @@
+#include "facilities.hpp"
+
+namespace varkit::impactor {
+
+void log(const Globals &g, int level, py::handle message) { g.get("ABI_LOG")(level, message); }
+
+bool path_exists(const Globals &g, py::handle path) {
+    return truthy(g.get("os").attr("path").attr("exists")(path));
+}
+
+bool is_dir(const Globals &g, py::handle path) {
+    return truthy(g.get("os").attr("path").attr("isdir")(path));
+}
+
+py::object path_join(const Globals &g, py::handle head, py::handle tail) {
+    return g.get("os").attr("path").attr("join")(head, tail);
+}
+
+py::object url_join(const Globals &g, py::handle base, py::handle reference) {
+    return g.get("urljoin")(base, reference);
+}
+
+bool is_url_reachable(const Globals &g, py::handle location) {
+    return truthy(g.get("is_url_reachable")(location));
+}
+
+py::object builtin(const Globals &g, const char *name) {
+    if (g.dict().contains(name)) {
+        return g.get(name);
+    }
+    return py::module_::import("builtins").attr(name);
+}
+
+py::object open_text(const Globals &g, py::handle path, const char *mode, const char *errors) {
+    py::object open = builtin(g, "open");
+    if (errors != nullptr) {
+        return open(path, mode, py::arg("encoding") = "utf-8", py::arg("errors") = errors);
+    }
+    return open(path, mode, py::arg("encoding") = "utf-8");
+}
+
+OpenFile::~OpenFile() {
+    if (closed_ || !file_) {
+        return;
+    }
+    PyObject *type, *value, *traceback;
+    PyErr_Fetch(&type, &value, &traceback);
+    try {
+        file_.attr("close")();
+    } catch (py::error_already_set &e) {
+        e.discard_as_unraisable("varkit.impactor closing a file");
+    } catch (...) {
+    }
+    PyErr_Restore(type, value, traceback);
+}
+
+void OpenFile::close() {
+    closed_ = true;
+    file_.attr("close")();
+}
+
+py::object read_json_file(const Globals &g, py::handle path) {
+    OpenFile input(open_text(g, path, "r"));
+    py::object content = input.file().attr("read")();
+    input.close();
+    return g.get("json").attr("loads")(content);
+}
+
+}  // namespace varkit::impactor

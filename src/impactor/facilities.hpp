@@ -1,0 +1,81 @@
+// The host facilities the impact check uses, each looked up in the module's
+// namespace at the moment of the call (os.path, urljoin, json, open, the
+// logger), so a caller that substitutes one sees the effect at once.
+#pragma once
+
+#include <pybind11/pybind11.h>
+#include <string>
+#include <utility>
+#include <varkit/host.hpp>
+
+namespace varkit::impactor {
+
+namespace py = pybind11;
+using host::Globals;
+
+inline bool truthy(py::handle value) { return py::bool_(py::reinterpret_borrow<py::object>(value)); }
+
+// a == b, as Python's == answers it.
+inline bool equals(py::handle a, py::handle b) {
+    int result = PyObject_RichCompareBool(a.ptr(), b.ptr(), Py_EQ);
+    if (result < 0) {
+        throw py::error_already_set();
+    }
+    return result == 1;
+}
+
+// ABI_LOG(level, message)
+void log(const Globals &g, int level, py::handle message);
+
+// Message text: every piece rendered as str() renders it, joined.
+inline std::string piece(const char *text) { return text; }
+inline std::string piece(const std::string &text) { return text; }
+inline std::string piece(py::handle value) { return host::render(value); }
+template <typename... Parts>
+py::str text(const Parts &...parts) {
+    std::string joined;
+    (joined.append(piece(parts)), ...);
+    return host::to_str(joined);
+}
+
+// first + rest... with Python's `+`, so a value that is not text fails the way
+// Python's concatenation fails (TypeError).
+template <typename... Rest>
+py::object concat(py::object first, const Rest &...rest) {
+    ((first = first + py::reinterpret_borrow<py::object>(rest)), ...);
+    return first;
+}
+
+bool path_exists(const Globals &g, py::handle path);                  // os.path.exists
+bool is_dir(const Globals &g, py::handle path);                       // os.path.isdir
+py::object path_join(const Globals &g, py::handle head, py::handle tail);  // os.path.join
+py::object url_join(const Globals &g, py::handle base, py::handle reference);  // urljoin
+bool is_url_reachable(const Globals &g, py::handle location);
+
+// A builtin as module code would see it: a module-level binding wins.
+py::object builtin(const Globals &g, const char *name);
+
+// open(path, mode, encoding="utf-8"[, errors=errors]) through the host.
+py::object open_text(const Globals &g, py::handle path, const char *mode, const char *errors = nullptr);
+
+// Owns a file object and closes it when the scope ends (errors while closing
+// during unwinding are dropped; close() reports them).
+class OpenFile {
+public:
+    explicit OpenFile(py::object file) : file_(std::move(file)) {}
+    OpenFile(const OpenFile &) = delete;
+    OpenFile &operator=(const OpenFile &) = delete;
+    ~OpenFile();
+
+    const py::object &file() const { return file_; }
+    void close();
+
+private:
+    py::object file_;
+    bool closed_ = false;
+};
+
+// json.loads of the whole text of a local file, read as UTF-8 text.
+py::object read_json_file(const Globals &g, py::handle path);
+
+}  // namespace varkit::impactor

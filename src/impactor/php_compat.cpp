@@ -1,0 +1,46 @@
+#include "php_compat.hpp"
+
+#include "facilities.hpp"
+#include "result_map.hpp"
+
+namespace varkit::impactor {
+
+namespace {
+
+constexpr const char *kScanner = "/usr/libexec/varkit/PHP_CodeSniffer-2.9.2/scripts/phpcs";
+constexpr const char *kRuleSet = "/usr/libexec/varkit/PHPCompatibility-9.3.5/";
+
+// Runs `command_line` through the system shell, waits, and returns its exit status.
+int run_shell(const Globals &g, const py::str &command_line, const py::object &output = py::object()) {
+    py::object run = g.get("subprocess").attr("run");
+    py::object completed = output ? run(command_line, py::arg("shell") = true, py::arg("stdout") = output,
+                                        py::arg("stderr") = output)
+                                  : run(command_line, py::arg("shell") = true);
+    return completed.attr("returncode").cast<int>();
+}
+
+// The file name and the version reach the shell quoted: blanks or shell
+// metacharacters in them neither split the arguments nor run anything.
+py::str scan_command(const Globals &g, const py::object &php_file) {
+    py::object quote = g.get("shlex").attr("quote");
+    py::object version = py::str(g.conf("dest_php_version"));
+    return text("php ", kScanner, " ", quote(php_file),
+                " --standard=PHPCompatibility --runtime-set testVersion ", quote(version));
+}
+
+}  // namespace
+
+py::object check_php_file_compat(const Globals &g, py::object php_file, py::object php_dict) {
+    if (run_shell(g, text("php ", kScanner, " --config-set installed_paths ", kRuleSet)) != 0) {
+        log(g, 1, py::str("load PHPCompatibility failed"));
+        return py::bool_(false);
+    }
+    py::str command = scan_command(g, php_file);
+    OpenFile report(open_text(g, g.conf("php_api_diff"), "a"));
+    const bool passed = run_shell(g, command, report.file()) == 0;
+    set_if_absent(php_dict, "pass_compat_check", py::bool_(passed));
+    report.close();
+    return py::bool_(passed);
+}
+
+}  // namespace varkit::impactor
