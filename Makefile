@@ -8,7 +8,7 @@ APT_PACKAGES := build-essential pkg-config libxml2-dev libsimdjson-dev gcc-multi
 BUILD_REQUIREMENTS := "scikit-build-core>=0.10" "pybind11>=3.0.1" cmake ninja
 INPLACE_BUILD := build/inplace
 
-.PHONY: all deps venv install test inplace test-inplace bench clean
+.PHONY: all deps venv install test demo inplace test-inplace bench clean
 
 all: install
 
@@ -36,6 +36,10 @@ install: deps venv
 
 test: install
 	$(PY) -m pytest -q
+
+# The impact check on the bundled example (root: it uses a private mount namespace).
+demo: install
+	examples/run_demo.sh
 
 # Extension modules written into python/varkit, for `PYTHONPATH=python` during development.
 inplace: deps venv

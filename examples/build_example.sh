@@ -5,6 +5,8 @@
 #   examples/build_example.sh [BUILD_DIR]      (default: build/examples)
 #
 # BUILD_DIR/lib/<name>/<version>/   headers, the library, a descriptor for the ABI checker
+# BUILD_DIR/installed/              the libraries as installed before the upgrade (1.0),
+#                                   with the packages owning them (for with_libraries.sh)
 # BUILD_DIR/apps/                   the user's programs and scripts
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -30,6 +32,15 @@ for entry in "${LIBRARIES[@]}"; do
     read -r name source old_soname new_soname compiler <<<"$entry"
     build_library "$name" 1.0 "$source" "$old_soname" "$compiler"
     build_library "$name" 2.0 "$source" "$new_soname" "$compiler"
+done
+
+installed="$build/installed"
+rm -rf "$installed"
+mkdir -p "$installed"
+for entry in "${LIBRARIES[@]}"; do
+    read -r name _ old_soname _ <<<"$entry"
+    cp "$build/lib/$name/1.0/$old_soname" "$installed/"
+    echo "$old_soname $name" >> "$installed/owners"
 done
 
 apps="$build/apps"

@@ -8,13 +8,9 @@
 #      HTTP on 127.0.0.1.
 #
 # The check finds the libraries a program requires where the system installs
-# them, under /lib64 and /lib. To show that without writing into this
-# machine's /lib64, the demo runs in a private mount namespace (root,
-# `unshare -m`): a directory holding this machine's own /lib64 entries (the
-# dynamic loader among them; an empty /lib64 would break every program) plus
-# the example libraries is bind-mounted over /lib64, and dpkg's file lists
-# gain the three example packages the same way. Nothing outside the namespace
-# changes, and the mounts vanish with it.
+# them, under /lib64 and /lib. The demo shows that without writing into this
+# machine's /lib64: with_libraries.sh installs the example libraries in a
+# private mount namespace (root, `unshare -m`) for the duration of the demo.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$(cd "$here/.." && pwd)"
@@ -23,32 +19,11 @@ varkit="${VARKIT:-$root/.venv/bin/varkit}"
 python="${PYTHON:-$root/.venv/bin/python}"
 apps="$build/apps"
 
-if [ -z "${VARKIT_DEMO_NAMESPACE:-}" ]; then
+if [ -z "${VARKIT_PRIVATE_MOUNTS:-}" ]; then
     "$here/build_example.sh" "$build"
-    exec env VARKIT_DEMO_NAMESPACE=1 BUILD="$build" unshare -m --propagation private "$0" "$@"
+    exec env BUILD="$build" "$here/with_libraries.sh" "$build/installed" "$0" "$@"
 fi
-
-scratch="$(mktemp -d)"
-trap 'kill "${server:-0}" 2>/dev/null || true; rm -rf "$scratch"' EXIT
-
-# /lib64 with the example libraries, version 1.0, installed.
-mkdir "$scratch/lib64"
-cp -a /lib64/. "$scratch/lib64/"
-declare -A owner=([libgreet.so.1]=libgreet [libtally.so.1]=libtally [libfmtx.so.1]=libfmtx)
-for lib in libgreet/1.0/libgreet.so.1 libtally/1.0/libtally.so.1 libfmtx/1.0/libfmtx.so.1; do
-    cp "$build/lib/$lib" "$scratch/lib64/"
-done
-mount --bind "$scratch/lib64" /lib64
-
-# The example packages own their libraries.
-if [ -d /var/lib/dpkg/info ]; then
-    mkdir "$scratch/dpkg-info"
-    ln -s /var/lib/dpkg/info/* "$scratch/dpkg-info/"
-    for soname in "${!owner[@]}"; do
-        printf '/lib64/%s\n/usr/lib64/%s\n' "$soname" "$soname" > "$scratch/dpkg-info/${owner[$soname]}.list"
-    done
-    mount --bind "$scratch/dpkg-info" /var/lib/dpkg/info
-fi
+trap 'kill "${server:-0}" 2>/dev/null || true' EXIT
 
 show() {
     printf '\n$ %s\n' "$*"

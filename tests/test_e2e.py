@@ -1,0 +1,152 @@
+"""The `varkit` command end to end: real programs built against version 1.0 of
+the example libraries, the real reports of the example result tree, a local
+directory and the same tree over HTTP."""
+import http.server
+import json
+import os
+import shutil
+import subprocess
+import sys
+import threading
+from functools import partial
+from pathlib import Path
+
+import pytest
+
+EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
+
+pytestmark = pytest.mark.skipif(
+    os.geteuid() != 0 or shutil.which("unshare") is None or shutil.which("gcc") is None,
+    reason="needs root, unshare and gcc: the libraries are installed in a private mount namespace")
+
+
+@pytest.fixture(scope="module")
+def example(tmp_path_factory):
+    build = tmp_path_factory.mktemp("example")
+    subprocess.run([str(EXAMPLES / "build_example.sh"), str(build)], check=True,
+                   stdout=subprocess.DEVNULL)
+    return build
+
+
+@pytest.fixture(scope="module")
+def served_results():
+    handler = partial(http.server.SimpleHTTPRequestHandler, directory=str(EXAMPLES / "results"))
+    handler.log_message = lambda *args: None
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    yield f"http://127.0.0.1:{server.server_address[1]}/"
+    server.shutdown()
+
+
+def varkit(example, *args, libdir=None, env=None):
+    """Runs the command with the example libraries installed; (status, result, stderr)."""
+    run = subprocess.run(
+        [str(EXAMPLES / "with_libraries.sh"), str(libdir or example / "installed"),
+         sys.executable, "-m", "varkit", *args],
+        capture_output=True, text=True, timeout=300, env={**os.environ, **(env or {})})
+    result = json.loads(run.stdout) if run.stdout.strip().startswith("{") else None
+    return run.returncode, result, run.stderr
+
+
+def by_file(result):
+    return {Path(entry["dest_file"]).name: entry for entry in result["library"]}
+
+
+def test_local_and_remote_results_agree(example, served_results):
+    status, local, err = varkit(example, "--checkabi", "--with-symbol", "--search-local",
+                                str(EXAMPLES / "results"), "--check-local", str(example / "apps"))
+    assert status == 1 and local["verdict"] == "affected"
+    files = by_file(local)
+    assert set(files) == {"greeter", "tallyapp", "hexdump", "greet-report.sh"}
+
+    greeter = files["greeter"]
+    used = {record["symbol"] for record in greeter["affected_symbols"]}
+    # removed, parameters changed, parameter type's layout changed
+    assert used == {"greet_twice", "greet", "greet_count"}
+    assert greeter["belong_to_rpm"] == "False"
+    assert "| libgreet     | libgreet.so.1 | greet_twice |" in err  # the symbol table
+
+    # the soname changed: no report under the old name, the summary knows it
+    hexdump = files["hexdump"]
+    assert hexdump["report_not_found"] == [["libfmtx", "libfmtx.so.1"]]
+    assert hexdump["lib_soname_ver_change"] == [
+        {"pkg_name": "libfmtx", "old": "libfmtx.so.1", "new": "libfmtx.so.2"}]
+    assert [r["symbol"] for r in hexdump["affected_symbols"]] == ["fmtx_hex"]
+
+    assert "affected_symbols" not in files["tallyapp"]
+    assert files["tallyapp"]["required_libs"][0] == "libtally.so.1"
+
+    status, remote, _ = varkit(example, "--checkabi", "--with-symbol", "--search-remote",
+                               served_results, "--check-local", str(example / "apps"))
+    assert status == 1 and by_file(remote) == files
+
+
+def test_clean_program_passes(example, served_results):
+    status, result, _ = varkit(example, "--checkabi", "--with-symbol", "--search-remote",
+                               served_results, "--check-local", str(example / "apps" / "tallyapp"))
+    assert status == 0 and result["verdict"] == "not affected"
+
+
+def test_library_missing_from_the_result_tree(example, tmp_path):
+    libdir = tmp_path / "installed"
+    shutil.copytree(example / "installed", libdir)
+    source = tmp_path / "extra.c"
+    source.write_text("int extra_value(void) { return 4; }\n")
+    subprocess.run(["gcc", "-shared", "-fPIC", "-Wl,-soname,libextra.so.3", "-o",
+                    str(libdir / "libextra.so.3"), str(source)], check=True)
+    (libdir / "owners").write_text((libdir / "owners").read_text() + "libextra.so.3 libextra\n")
+    program = tmp_path / "uses_extra.c"
+    program.write_text("int extra_value(void);\nint main(void) { return extra_value(); }\n")
+    binary = tmp_path / "uses_extra"
+    subprocess.run(["gcc", "-o", str(binary), str(program), str(libdir / "libextra.so.3")],
+                   check=True)
+    status, result, _ = varkit(example, "--checkabi", "--with-symbol", "--search-local",
+                               str(EXAMPLES / "results"), "--check-local", str(binary),
+                               libdir=libdir)
+    entry = result["library"][0]
+    assert entry["report_not_found"] == [["libextra", "libextra.so.3"]]
+    assert entry["belong_to_rpm"] == "False" and status == 0
+
+
+def test_scripts_go_through_their_checks(example, served_results, tmp_path):
+    script = example / "apps" / "greet-report.sh"
+    status, result, _ = varkit(example, "--checkexec", "--search-remote", served_results,
+                               "--check-local", str(script))
+    assert status == 1
+    assert result["library"][0]["affected_exec_list"] == [
+        ["greet-tool", served_results + "//diff_output/_usr_bin_greet-tool.diff"]]
+
+    # a Python script importing a module whose package's API changed
+    results = tmp_path / "results"
+    shutil.copytree(EXAMPLES / "results", results)
+    (results / "requests_py_api_diff.json").write_text(
+        json.dumps([{"funcs_need_check": ["requests.get", "other.call"]}]))
+    user_script = tmp_path / "fetch.py"
+    user_script.write_text("import requests\nrequests.get('http://example.invalid/')\n")
+    status, result, _ = varkit(example, "--checkabi", "--with-symbol", "--search-local",
+                               str(results), "--check-local", str(user_script))
+    entry = result["library"][0]
+    assert status == 0  # changed functions of an imported module are a "maybe"
+    assert entry["py_mod_maybe_change"] == ["requests.get"]
+    assert any("requests" in modules for modules in entry["used_modules"][0].values())
+
+
+def test_configuration_differences_of_the_packages_a_program_needs(example, tmp_path):
+    # a local configuration check reads the configured default result directory
+    conf = tmp_path / "varkit.conf"
+    conf.write_text(f"[varkit]\ndefault_compat_search_dir = {EXAMPLES / 'results'}\n")
+    status, result, _ = varkit(example, "--checkconf", "--check-local",
+                               str(example / "apps" / "greeter"), env={"VARKIT_CONF": str(conf)})
+    entry = result["library"][0]
+    assert status == 0 and "libgreet" in entry["required_rpms"]
+    diffs = dict((package, diff) for package, diff in entry["rpm_conf_diff"])
+    assert diffs["libgreet"]["config_diffs"][0]["file"] == "/etc/greet.conf"
+
+
+@pytest.mark.parametrize("args, message", [
+    (["--checkfile", "a.rpm"], "does not do"),
+    (["--checkabi", "--check-local", "/bin/true"], "needs --with-symbol"),
+])
+def test_operations_outside_the_package_are_refused(example, args, message):
+    status, result, err = varkit(example, *args)
+    assert status == 2 and result is None and message in err
