@@ -39,12 +39,14 @@ def served_results():
 
 
 def varkit(example, *args, libdir=None, env=None):
-    """Runs the command with the example libraries installed; (status, result, stderr)."""
+    """Runs the command with the example libraries installed; (status, result, stderr).
+
+    Standard output must be the JSON result alone, or empty."""
     run = subprocess.run(
         [str(EXAMPLES / "with_libraries.sh"), str(libdir or example / "installed"),
          sys.executable, "-m", "varkit", *args],
         capture_output=True, text=True, timeout=300, env={**os.environ, **(env or {})})
-    result = json.loads(run.stdout) if run.stdout.strip().startswith("{") else None
+    result = json.loads(run.stdout) if run.stdout else None
     return run.returncode, result, run.stderr
 
 
@@ -55,9 +57,12 @@ def by_file(result):
 def test_local_and_remote_results_agree(example, served_results):
     status, local, err = varkit(example, "--checkabi", "--with-symbol", "--search-local",
                                 str(EXAMPLES / "results"), "--check-local", str(example / "apps"))
-    assert status == 1 and local["verdict"] == "affected"
     files = by_file(local)
     assert set(files) == {"greeter", "tallyapp", "hexdump", "greet-report.sh"}
+    assert {name: entry["verdict"] for name, entry in files.items()} == {
+        "greeter": "affected", "hexdump": "affected", "tallyapp": "not affected",
+        "greet-report.sh": "not checked"}  # no ABI check for a shell script
+    assert status == 1 | 8 and local["verdict"] == "affected"
 
     greeter = files["greeter"]
     used = {record["symbol"] for record in greeter["affected_symbols"]}
@@ -68,7 +73,7 @@ def test_local_and_remote_results_agree(example, served_results):
 
     # the soname changed: no report under the old name, the summary knows it
     hexdump = files["hexdump"]
-    assert hexdump["report_not_found"] == [["libfmtx", "libfmtx.so.1"]]
+    assert hexdump["report_not_found"][0] == ["libfmtx", "libfmtx.so.1"]
     assert hexdump["lib_soname_ver_change"] == [
         {"pkg_name": "libfmtx", "old": "libfmtx.so.1", "new": "libfmtx.so.2"}]
     assert [r["symbol"] for r in hexdump["affected_symbols"]] == ["fmtx_hex"]
@@ -78,7 +83,7 @@ def test_local_and_remote_results_agree(example, served_results):
 
     status, remote, _ = varkit(example, "--checkabi", "--with-symbol", "--search-remote",
                                served_results, "--check-local", str(example / "apps"))
-    assert status == 1 and by_file(remote) == files
+    assert status == 9 and by_file(remote) == files
 
 
 def test_clean_program_passes(example, served_results):
@@ -104,8 +109,10 @@ def test_library_missing_from_the_result_tree(example, tmp_path):
                                str(EXAMPLES / "results"), "--check-local", str(binary),
                                libdir=libdir)
     entry = result["library"][0]
-    assert entry["report_not_found"] == [["libextra", "libextra.so.3"]]
-    assert entry["belong_to_rpm"] == "False" and status == 0
+    assert entry["report_not_found"][0] == ["libextra", "libextra.so.3"]
+    # the upgrade results do not cover the library: said, but no reason to fail
+    assert entry["verdict"] == "not affected" and status == 0
+    assert any("libextra.so.3" in note for note in entry["notes"])
 
 
 def test_scripts_go_through_their_checks(example, served_results, tmp_path):
@@ -126,7 +133,7 @@ def test_scripts_go_through_their_checks(example, served_results, tmp_path):
     status, result, _ = varkit(example, "--checkabi", "--with-symbol", "--search-local",
                                str(results), "--check-local", str(user_script))
     entry = result["library"][0]
-    assert status == 0  # changed functions of an imported module are a "maybe"
+    assert status == 4 and entry["verdict"] == "maybe affected"
     assert entry["py_mod_maybe_change"] == ["requests.get"]
     assert any("requests" in modules for modules in entry["used_modules"][0].values())
 
@@ -138,7 +145,7 @@ def test_configuration_differences_of_the_packages_a_program_needs(example, tmp_
     status, result, _ = varkit(example, "--checkconf", "--check-local",
                                str(example / "apps" / "greeter"), env={"VARKIT_CONF": str(conf)})
     entry = result["library"][0]
-    assert status == 0 and "libgreet" in entry["required_rpms"]
+    assert status == 4 and "libgreet" in entry["required_rpms"]
     diffs = dict((package, diff) for package, diff in entry["rpm_conf_diff"])
     assert diffs["libgreet"]["config_diffs"][0]["file"] == "/etc/greet.conf"
 
@@ -150,3 +157,82 @@ def test_configuration_differences_of_the_packages_a_program_needs(example, tmp_
 def test_operations_outside_the_package_are_refused(example, args, message):
     status, result, err = varkit(example, *args)
     assert status == 2 and result is None and message in err
+
+
+# Failures the checks swallow must not read as "not affected".
+
+@pytest.fixture
+def results_copy(tmp_path):
+    copy = tmp_path / "results"
+    shutil.copytree(EXAMPLES / "results", copy)
+    return copy
+
+
+def test_unreadable_report_is_not_a_pass(example, results_copy):
+    report = next(results_copy.glob("compat_reports/libgreet/*/*/compat_report.xml"))
+    report.write_bytes(report.read_bytes()[:2000])  # cut off mid-element
+    status, result, _ = varkit(example, "--checkabi", "--with-symbol", "--search-local",
+                               str(results_copy), "--check-local", str(example / "apps" / "greeter"))
+    entry = result["library"][0]
+    assert [row[:2] for row in entry["report_unreadable"]] == [["libgreet.so.1", str(report)]]
+    assert entry["verdict"] == "not checked" and status == 8
+
+
+class FailingExecReport(http.server.SimpleHTTPRequestHandler):
+    """Serves the tree, but the executable-diff report answers 500 (its HEAD succeeds)."""
+
+    def do_GET(self):
+        if self.path.endswith("exec_diff_report.json"):
+            self.send_error(500, "report generator crashed")
+        else:
+            super().do_GET()
+
+    def log_message(self, *args):
+        pass
+
+
+def test_failing_executable_report_is_not_a_pass(example):
+    handler = partial(FailingExecReport, directory=str(EXAMPLES / "results"))
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    try:
+        status, result, err = varkit(
+            example, "--checkexec", "--search-remote", f"http://127.0.0.1:{server.server_address[1]}/",
+            "--check-local", str(example / "apps" / "greet-report.sh"))
+    finally:
+        server.shutdown()
+    entry = result["library"][0]
+    assert status == 8 and entry["verdict"] == "not checked"
+    assert "500" in entry["exec_check_failed"][0][1]
+    assert "处理失败: " in err  # the check's own line, kept off standard output
+
+
+@pytest.mark.parametrize("register, scan, verdict, status", [
+    (0, 1, "affected", 1),       # the scan finds incompatibilities
+    (0, 0, "not affected", 0),
+    (1, 0, "not checked", 8),    # the rule set cannot be registered
+])
+def test_php_files(example, tmp_path, register, scan, verdict, status):
+    bin_dir = tmp_path / "bin"
+    bin_dir.mkdir()
+    php = bin_dir / "php"
+    php.write_text("#!/bin/sh\necho \"php stand-in: $*\"\n"
+                   f"case \"$*\" in *--config-set*) exit {register};; esac\nexit {scan}\n")
+    php.chmod(0o755)
+    conf = tmp_path / "varkit.conf"
+    conf.write_text(f"[varkit]\nphp_api_diff = {tmp_path / 'php.log'}\n")
+    page = tmp_path / "index.php"
+    page.write_text("<?php echo ereg('a', 'b'); ?>\n")
+    code, result, _ = varkit(example, "--checkabi", "--with-symbol", "--search-local",
+                             str(EXAMPLES / "results"), "--check-local", str(page),
+                             env={"PATH": f"{bin_dir}:{os.environ['PATH']}",
+                                  "VARKIT_CONF": str(conf)})
+    assert (code, result["library"][0]["verdict"]) == (status, verdict)
+
+
+def test_regular_file_is_no_result_directory(example, tmp_path):
+    conf = tmp_path / "varkit.conf"
+    conf.write_text(f"[varkit]\ndefault_compat_search_dir = {EXAMPLES / 'results' / 'summary.log'}\n")
+    status, result, err = varkit(example, "--checkconf", "--check-local", str(example / "apps"),
+                                 env={"VARKIT_CONF": str(conf)})
+    assert status == 2 and result is None and "is not a valid dir!" in err

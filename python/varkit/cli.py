@@ -2,30 +2,36 @@
 
     varkit --checkabi --with-symbol --search-local RESULTS --check-local FILE_OR_DIR
     varkit --checkconf --search-remote URL --check-local A,B
-    varkit --checkexec --check-local FILE -f table -o report.txt
+    varkit --checkexec --search-remote URL --check-local SCRIPT -f table -o report.txt
 
-The overall result is ``{"library": [per-file maps...], "verdict": ...}``, printed
-as JSON (default) or as tables. Whatever the checks print on their own (symbol
-tables, log lines) goes to standard error, so standard output carries only the
-result. Exit status: 0 nothing affected, 1 something affected, 2 usage error.
+The result is ``{"library": [per-file maps...], "verdict": ..., "files": {...}}``,
+printed as JSON (default) or as tables; each per-file map gains "verdict",
+"reasons" and "notes" (see varkit.verdict). Standard output carries the result
+alone: whatever the checks and the commands they run print on their way goes
+to standard error.
+
+Exit status: 0 when every file is "not affected"; otherwise the sum of 1 (a file
+is affected), 4 (maybe affected) and 8 (a file could not be checked); 2 for a
+usage error or a rejected result location.
 """
 
 from __future__ import annotations
 
 import contextlib
 import json
+import os
 import sys
 from typing import Any, Callable, Iterator, Optional, Sequence, TextIO
 
-EXIT_PASSED = 0
-EXIT_AFFECTED = 1
-EXIT_USAGE = 2
+from varkit import verdict as verdicts
 
 # Option destination -> check kind understood by the impact check.
 CHECK_KINDS = (("checkabi", "ABI"), ("checkconf", "CONF"), ("checkexec", "EXEC"))
 
 # Operations that compare two sets of RPM packages; this package only checks local files.
 OUTSIDE_OPERATIONS = ("checkability", "checkfile", "scan_dep", "multi_packages", "local")
+
+VERDICT_KEYS = ("verdict", "reasons", "notes")
 
 
 def _json_default(value: Any) -> Any:
@@ -43,18 +49,38 @@ def render_table(result: dict) -> str:
 
     blocks = []
     for entry in result["library"]:
+        lines = [f"{entry.get('dest_file', '?')} [{entry.get('check_type', '')}]: "
+                 f"{entry.get('verdict', '')}"]
+        lines += [f"  - {reason}" for reason in entry.get("reasons", [])]
+        lines += [f"  note: {note}" for note in entry.get("notes", [])]
         table = PrettyTable(["Key", "Value"])
         table.align = "l"
         table.max_width = 100
         for key, value in entry.items():
-            if key == "dest_file":
+            if key in ("dest_file", "check_type") + VERDICT_KEYS:
                 continue
-            text = value if isinstance(value, str) else json.dumps(value, ensure_ascii=False,
-                                                                   default=_json_default)
+            text = value if isinstance(value, str) else json.dumps(
+                value, ensure_ascii=False, default=_json_default)
             table.add_row([key, text])
-        blocks.append(f"{entry.get('dest_file', '?')} [{entry.get('check_type', '')}]\n{table}")
-    blocks.append(f"verdict: {result['verdict']}")
+        blocks.append("\n".join(lines) + "\n" + str(table))
+    counts = ", ".join(f"{n} {name}" for name, n in result["files"].items() if n)
+    blocks.append(f"verdict: {result['verdict']} ({counts or 'no files'})")
     return "\n\n".join(blocks)
+
+
+@contextlib.contextmanager
+def _output_to_stderr() -> Iterator[None]:
+    """Standard output, Python's and the process's, goes to standard error."""
+    sys.stdout.flush()
+    saved = os.dup(1)
+    try:
+        os.dup2(2, 1)
+        with contextlib.redirect_stdout(sys.stderr):
+            yield
+    finally:
+        sys.stderr.flush()
+        os.dup2(saved, 1)
+        os.close(saved)
 
 
 @contextlib.contextmanager
@@ -82,25 +108,35 @@ def _progress(impactor: Any, stream: TextIO) -> Iterator[None]:
         stream.flush()
 
 
-def run_check(options: Any, check_type: str, result: dict) -> bool:
-    from varkit import impactor
+def run_check(options: Any, check_type: str, result: dict) -> Optional[bool]:
+    """Runs one kind of check; None when the driver rejected its inputs."""
+    from varkit import common, impactor
 
     first = len(result["library"])
-    with contextlib.redirect_stdout(sys.stderr), _progress(impactor, sys.stderr):
+    with _output_to_stderr(), _progress(impactor, sys.stderr):
         if options.search_remote:
             passed = impactor.use_remote_result_check_local(
                 options.search_remote, options.check_local, result, check_type)
         else:
             passed = impactor.use_local_result_check_local(
                 options.search_local or "", options.check_local, result, check_type)
-    for file_map in result["library"][first:]:
+    checked = result["library"][first:]
+    if not passed and not checked:
+        return None
+    for file_map in checked:
         file_map.setdefault("check_type", check_type)
+        path = file_map.get("dest_file")
+        file_type = common.get_file_type(path) if isinstance(path, str) else None
+        judged = verdicts.judge(file_map, check_type, bool(options.search_remote), file_type)
+        file_map["verdict"] = judged.verdict
+        file_map["reasons"] = judged.reasons
+        file_map["notes"] = judged.notes
     return bool(passed)
 
 
 def _usage_error(message: str) -> int:
     sys.stderr.write(f"varkit: {message}\n")
-    return EXIT_USAGE
+    return verdicts.EXIT_USAGE
 
 
 def main(argv: Optional[Sequence[str]] = None) -> int:
@@ -122,10 +158,14 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         return _usage_error("--check-local with --checkabi needs --with-symbol")
 
     result: dict = {"library": []}
-    passed = True
     for kind in kinds:
-        passed = run_check(options, kind, result) and passed
-    result["verdict"] = "not affected" if passed else "affected"
+        if run_check(options, kind, result) is None:
+            return _usage_error(f"the {kind} check could not start: see the message above")
+
+    names = [entry["verdict"] for entry in result["library"]]
+    result["verdict"] = verdicts.overall(names)
+    result["files"] = {name: names.count(name) for name in (
+        verdicts.AFFECTED, verdicts.MAYBE_AFFECTED, verdicts.NOT_CHECKED, verdicts.NOT_AFFECTED)}
 
     text = render_table(result) if options.format == "table" else render_json(result)
     if options.output_log:
@@ -133,7 +173,7 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
             handle.write(text + "\n")
     else:
         sys.stdout.write(text + "\n")
-    return EXIT_PASSED if passed else EXIT_AFFECTED
+    return verdicts.exit_status(names)
 
 
 def console_main() -> None:

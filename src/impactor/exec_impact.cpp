@@ -193,15 +193,23 @@ bool is_guarded_failure(const Globals &g, const py::error_already_set &error) {
 }  // namespace
 
 py::object check_exec_affected(const Globals &g, py::object local_file, py::object exec_report_path) {
+    g.dict()[kLastExecFailure] = py::none();
     try {
         return scan(g, local_file, exec_report_path);
     } catch (py::error_already_set &error) {
         if (!is_guarded_failure(g, error)) {
             throw;
         }
+        py::str message = text(error.value());
         host::Output out;
-        out.print(host::utf8(text("处理失败: ", error.value())));
+        out.print(host::utf8(text("处理失败: ", message)));
         out.flush();
+        // The empty answer alone would read as "not affected": say why it is empty.
+        py::dict failure;
+        failure["location"] = exec_report_path;
+        failure["local_file"] = local_file;
+        failure["error"] = message;
+        g.dict()[kLastExecFailure] = failure;
         return py::list();
     }
 }

@@ -1,5 +1,6 @@
 #include "file_check.hpp"
 
+#include "exec_impact.hpp"
 #include "facilities.hpp"
 #include "result_map.hpp"
 
@@ -13,6 +14,12 @@ bool is_type(const Globals &g, const py::object &file_type, const char *member) 
 
 bool is_elf_object(const Globals &g, const py::object &file_type) {
     return is_type(g, file_type, "DYNAMIC_LIBRARY") || is_type(g, file_type, "BINARY_EXECUTABLE");
+}
+
+// The failure the report reader (or the executable check) swallowed in its
+// last call, as recorded on its module; None when it did not fail.
+py::object last_failure(const py::object &owner, const char *attribute) {
+    return py::getattr(owner, attribute, py::none());
 }
 
 // with suppress_stdout(os.devnull): return reportscan.reportscan(path)
@@ -66,6 +73,15 @@ bool check_libraries(const Globals &g, const py::object &search, const py::objec
         py::object found_in_summary = py::bool_(false);
         if (truthy(report_path)) {
             py::object sections = read_report_silently(g, report_path);
+            py::object failure = last_failure(g.get("reportscan"), "last_failure");
+            if (!truthy(sections) && truthy(failure)) {
+                // An unreadable report is no report without changes.
+                py::list entry;
+                entry.append(lib);
+                entry.append(report_path);
+                entry.append(failure[py::str("error")]);
+                append_under(library_dict, "report_unreadable", entry);
+            }
             if (truthy(sections)) {
                 log(g, 3, py::str("following symbols will be checked:"));
                 log(g, 3, sections);
@@ -169,8 +185,16 @@ bool check_executables(const Globals &g, const py::object &search, const py::obj
     if (!truthy(report_path)) {
         return true;
     }
+    g.dict()[kLastExecFailure] = py::none();  // a substituted check leaves no stale record
     py::object affected = g.get("check_exec_affected")(dest_file, report_path);
     log(g, 3, affected);
+    py::object failure = g.get(kLastExecFailure);
+    if (!truthy(affected) && truthy(failure)) {
+        py::list entry;
+        entry.append(report_path);
+        entry.append(failure[py::str("error")]);
+        append_under(library_dict, "exec_check_failed", entry);
+    }
     list_under(library_dict, "affected_exec_list").attr("extend")(affected);
     return !truthy(affected);
 }

@@ -50,6 +50,8 @@ VARKIT_MODULE(impactor, m) {
     host::def(m, "get_exec_report_path", &impactor::get_exec_report_path, arg("search_local_or_url"),
               arg("exec_dict"), "URL of the executable-diff report of a remote result source, or None.");
 
+    m.attr(impactor::kLastExecFailure) = pybind11::none();
+
     // Per-kind checks.
     host::def(m, "check_exec_affected", &impactor::check_exec_affected, arg("local_file"),
               arg("exec_report_path"), impactor::kCheckExecAffectedDoc);

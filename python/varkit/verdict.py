@@ -1,0 +1,147 @@
+"""One honest verdict per checked file, from what the checks recorded.
+
+A file is
+
+- "affected" when it uses a symbol the upgrade removed or changed, names an
+  executable whose output changed, or fails the PHP compatibility scan;
+- "maybe affected" when a Python module it imports has changed functions, or
+  a package it depends on changes configuration files;
+- "not checked" when something needed for the check was missing or
+  unreadable: a report, a result document, an installed library, the check
+  itself for this kind of file or location;
+- "not affected" otherwise.
+
+The first that applies wins. Everything that led to the verdict is listed in
+its reasons, and notes say what was looked at without counting against it.
+"""
+
+from __future__ import annotations
+
+from dataclasses import dataclass, field
+from typing import Any, Iterable, Optional
+
+AFFECTED = "affected"
+MAYBE_AFFECTED = "maybe affected"
+NOT_CHECKED = "not checked"
+NOT_AFFECTED = "not affected"
+
+# Exit status bits of the `varkit` command; 2 stays the usage error.
+EXIT_AFFECTED = 1
+EXIT_USAGE = 2
+EXIT_MAYBE_AFFECTED = 4
+EXIT_NOT_CHECKED = 8
+EXIT_BITS = {AFFECTED: EXIT_AFFECTED, MAYBE_AFFECTED: EXIT_MAYBE_AFFECTED,
+             NOT_CHECKED: EXIT_NOT_CHECKED, NOT_AFFECTED: 0}
+
+_ELF_TYPES = ("BINARY_EXECUTABLE", "DYNAMIC_LIBRARY")
+_ABI_TYPES = _ELF_TYPES + ("PYTHON_FILE", "PHP_FILE")
+
+
+@dataclass
+class Verdict:
+    affected: list[str] = field(default_factory=list)
+    maybe: list[str] = field(default_factory=list)
+    not_checked: list[str] = field(default_factory=list)
+    notes: list[str] = field(default_factory=list)
+
+    @property
+    def verdict(self) -> str:
+        if self.affected:
+            return AFFECTED
+        if self.maybe:
+            return MAYBE_AFFECTED
+        if self.not_checked:
+            return NOT_CHECKED
+        return NOT_AFFECTED
+
+    @property
+    def reasons(self) -> list[str]:
+        return self.affected + self.maybe + self.not_checked
+
+
+def _pairs(entries: Iterable[Any]) -> Iterable[tuple[Any, Any]]:
+    for entry in entries:
+        if isinstance(entry, (list, tuple)) and len(entry) >= 2:
+            yield entry[0], entry[1]
+
+
+def _type_name(file_type: Any) -> str:
+    return getattr(file_type, "name", str(file_type))
+
+
+def _library_findings(entry: dict, verdict: Verdict) -> None:
+    for record in entry.get("affected_symbols", []):
+        verdict.affected.append(
+            f"uses {record.get('symbol')} of {record.get('library')}, removed or changed")
+    for library, location, error in (e for e in entry.get("report_unreadable", []) if len(e) == 3):
+        verdict.not_checked.append(f"the report of {library} could not be read ({location}: {error})")
+    for library in entry.get("req_libs_not_found", []):
+        verdict.not_checked.append(f"{library} is not installed under /lib64 or /lib")
+    for document, what in _pairs(entry.get("log_report_not_found", [])):
+        verdict.not_checked.append(f"the result document {document} is missing (needed for {what})")
+
+    # A library without a report was still checked when the summary knew it.
+    through_summary = set(entry.get("dest_not_affacted_by", [])) | set(
+        entry.get("no_symbol_changed_libs", [])) | {
+        r.get("library") for r in entry.get("affected_symbols", [])}
+    missing_documents = {what for _, what in _pairs(entry.get("log_report_not_found", []))}
+    for package, library in _pairs(entry.get("report_not_found", [])):
+        if package == "EXEC_REPORT" or library in through_summary or library in missing_documents:
+            continue
+        if library in entry.get("no_symbol_found_in_dest_file", []):
+            continue
+        verdict.notes.append(f"{library} ({package or 'no package'}) is not part of the upgrade results")
+    for library in entry.get("dest_not_affacted_by", []):
+        verdict.notes.append(f"{library} changed, but not in symbols this file uses")
+    for change in entry.get("lib_soname_ver_change", []):
+        verdict.notes.append(f"{change.get('old')} becomes {change.get('new')} in the upgrade")
+
+
+def judge(entry: dict, check_type: str, remote: bool, file_type: Optional[Any]) -> Verdict:
+    """The verdict on one per-file result map of the given check kind."""
+    verdict = Verdict()
+    type_name = _type_name(file_type) if file_type is not None else None
+
+    _library_findings(entry, verdict)
+    for name, url in _pairs(entry.get("affected_exec_list", [])):
+        verdict.affected.append(f"calls {name}, whose output changed (diff: {url})")
+    if entry.get("pass_compat_check") is False:
+        verdict.affected.append("fails the PHP compatibility scan for the target PHP version")
+    for function in entry.get("py_mod_maybe_change", []):
+        verdict.maybe.append(f"imports a module whose function {function} changed")
+    for record in entry.get("py_affected_functions", []):
+        verdict.maybe.append(
+            f"calls {record.get('function')}, changed in package {record.get('package')}")
+    for package, diff in _pairs(entry.get("rpm_conf_diff", [])):
+        if isinstance(diff, dict) and diff.get("config_diffs"):
+            verdict.maybe.append(f"package {package} changes {len(diff['config_diffs'])} "
+                                 "configuration file(s)")
+    for marker, _ in _pairs(entry.get("report_not_found", [])):
+        if marker == "EXEC_REPORT":
+            verdict.not_checked.append("the executable-diff report is missing from the results")
+    for location, error in _pairs(entry.get("exec_check_failed", [])):
+        verdict.not_checked.append(f"the executable check failed ({location}: {error})")
+
+    if check_type == "ABI" and type_name is not None and type_name not in _ABI_TYPES:
+        verdict.not_checked.append(f"there is no ABI check for files of type {type_name}")
+    if check_type == "ABI" and type_name == "PHP_FILE" and "pass_compat_check" not in entry:
+        verdict.not_checked.append("the PHP compatibility scanner could not be loaded")
+    if check_type == "CONF" and type_name is not None and type_name not in _ELF_TYPES:
+        verdict.not_checked.append(f"there is no configuration check for files of type {type_name}")
+    if check_type == "EXEC" and not remote:
+        verdict.not_checked.append("the executable check needs a remote result location")
+    return verdict
+
+
+def exit_status(verdicts: Iterable[str]) -> int:
+    status = 0
+    for name in verdicts:
+        status |= EXIT_BITS[name]
+    return status
+
+
+def overall(verdicts: list[str]) -> str:
+    for name in (AFFECTED, MAYBE_AFFECTED, NOT_CHECKED):
+        if name in verdicts:
+            return name
+    return NOT_AFFECTED
