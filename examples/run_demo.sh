@@ -27,10 +27,16 @@ trap 'kill "${server:-0}" 2>/dev/null || true' EXIT
 
 show() {
     printf '\n$ %s\n' "$*"
-    local status=0
+    local status=0 meaning=()
     "$@" || status=$?
-    printf '(exit status %s: %s)\n' "$status" \
-        "$([ "$status" = 0 ] && echo "nothing affected" || { [ "$status" = 1 ] && echo "affected" || echo "error"; })"
+    if [ "$status" = 0 ]; then meaning=("nothing affected")
+    elif [ "$status" = 2 ]; then meaning=("usage error")
+    else
+        (( status & 1 )) && meaning+=("affected")
+        (( status & 4 )) && meaning+=("maybe affected")
+        (( status & 8 )) && meaning+=("not checked")
+    fi
+    printf '(exit status %s: %s)\n' "$status" "$(IFS=,; echo "${meaning[*]}")"
 }
 
 echo "== ABI check of the user's programs against a local result tree"
