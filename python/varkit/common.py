@@ -16,6 +16,7 @@ from __future__ import annotations
 
 import contextlib
 import enum
+import functools
 import glob
 import json
 import os
@@ -33,6 +34,8 @@ from elftools.common.exceptions import ELFError
 from elftools.construct.core import ConstructError
 from elftools.elf.dynamic import DynamicSection, DynamicSegment
 from elftools.elf.elffile import ELFFile
+from elftools.elf.gnuversions import GNUVerNeedSection, GNUVerSymSection
+from elftools.elf.relocation import RelocationSection
 from elftools.elf.sections import SymbolTableSection
 
 from varkit.logger import ABI_LOG
@@ -54,6 +57,9 @@ __all__ = [
     "get_directory_list",
     "suppress_stdout",
     "find_symbols_in_file",
+    "ImportedSymbols",
+    "split_version",
+    "structor_family",
 ]
 
 # Seconds allowed for a reachability probe; documents get longer to arrive.
@@ -334,23 +340,98 @@ def is_32bit_file(path: str) -> bool:
     return _with_elf(path, lambda elf: elf.elfclass == 32, False)
 
 
-def _undefined_symbols(elf: ELFFile) -> set[str]:
-    symbols: Iterable[Any] = ()
+class ImportedSymbols(set[str]):
+    """Plain names of the symbols an object imports, as a set.
+
+    ``versions`` maps a name to the version names (GLIBC_2.2.5, ...) that the
+    object's version needs bind it to; names imported without a version are
+    absent from it.  Callers that only intersect names see a plain set.
+    """
+
+    def __init__(self, names: Iterable[str] = (), versions: dict[str, frozenset[str]] | None = None) -> None:
+        super().__init__(names)
+        self.versions: dict[str, frozenset[str]] = dict(versions or {})
+
+    def spellings(self, name: str) -> list[str]:
+        """``name@VERSION`` for each version the object needs it at, else the plain name."""
+        versions = self.versions.get(name)
+        return [f"{name}@{version}" for version in sorted(versions)] if versions else [name]
+
+
+def _needed_versions(elf: ELFFile) -> tuple[Any, dict[int, str]]:
+    """(.gnu.version section, version index -> version name needed) of the object."""
+    versym = None
+    names: dict[int, str] = {}
     for section in elf.iter_sections():
+        if isinstance(section, GNUVerSymSection):
+            versym = section
+        elif isinstance(section, GNUVerNeedSection):
+            for _, auxiliaries in section.iter_versions():
+                for aux in auxiliaries:
+                    names[aux["vna_other"] & 0x7FFF] = aux.name
+    return versym, names
+
+
+# R_<machine>_COPY: a program that reads a library's variable directly gets a
+# copy of it in its own data, and a defined symbol where an import would be.
+_COPY_RELOCATION = {
+    "EM_X86_64": 5, "EM_386": 5, "EM_AARCH64": 1024, "EM_ARM": 20, "EM_PPC": 19, "EM_PPC64": 19,
+    "EM_S390": 9, "EM_RISCV": 4, "EM_LOONGARCH": 4, "EM_MIPS": 126, "EM_SPARC": 19, "EM_SPARCV9": 19,
+}
+
+
+def _copied_symbols(elf: ELFFile, dynsym_index: int) -> set[int]:
+    """Indexes in the dynamic symbol table of the variables copied into the object."""
+    copy = _COPY_RELOCATION.get(elf.header["e_machine"])
+    indexes: set[int] = set()
+    if copy is None:
+        return indexes
+    for section in elf.iter_sections():
+        if isinstance(section, RelocationSection) and section["sh_link"] == dynsym_index:
+            indexes.update(r["r_info_sym"] for r in section.iter_relocations() if r["r_info_type"] == copy)
+    return indexes
+
+
+def _undefined_symbols(elf: ELFFile) -> ImportedSymbols:
+    symbols: Iterable[Any] = ()
+    versym = None
+    version_names: dict[int, str] = {}
+    copied: set[int] = set()
+    for index, section in enumerate(elf.iter_sections()):
         if isinstance(section, SymbolTableSection) and section["sh_type"] == "SHT_DYNSYM":
             symbols = section.iter_symbols()
+            versym, version_names = _needed_versions(elf)
+            copied = _copied_symbols(elf, index)
             break
     else:
+        # Without section headers the version tables cannot be found.
         for segment in elf.iter_segments():
             if isinstance(segment, DynamicSegment):
                 symbols = segment.iter_symbols()
                 break
-    return {sym.name for sym in symbols if sym.name and sym["st_shndx"] == "SHN_UNDEF"}
+    names: set[str] = set()
+    versions: dict[str, set[str]] = {}
+    for number, sym in enumerate(symbols):
+        if not sym.name or (sym["st_shndx"] != "SHN_UNDEF" and number not in copied):
+            continue
+        names.add(sym.name)
+        if versym is None or number >= versym.num_symbols():
+            continue
+        index = versym.get_symbol(number)["ndx"]
+        version = version_names.get(index & 0x7FFF) if isinstance(index, int) else None
+        if version:
+            versions.setdefault(sym.name, set()).add(version)
+    return ImportedSymbols(names, {name: frozenset(v) for name, v in versions.items()})
 
 
-def get_undefined_symbols_from_file(path: str) -> set[str]:
-    """Names of the dynamic symbols the object imports (version suffixes not included)."""
-    return _with_elf(path, _undefined_symbols, set())
+def get_undefined_symbols_from_file(path: str) -> ImportedSymbols:
+    """Plain names of the dynamic symbols the object imports, copied
+    variables included.
+
+    The result is a set of names; its ``versions`` attribute tells the
+    version each name is bound to where the ELF version tables give one.
+    """
+    return _with_elf(path, _undefined_symbols, ImportedSymbols())
 
 
 def _needed(elf: ELFFile) -> list[str]:
@@ -622,6 +703,201 @@ def suppress_stdout(path: str = os.devnull) -> Iterator[IO[str]]:
         target.close()
 
 
+# --------------------------------------------------------------------------
+# Symbol identity
+#
+# A report and a program may spell one symbol differently: "name@@VER" (the
+# default version a library defines), "name@VER" (the version a program is
+# bound to) or the bare name; and, in C++, one constructor or destructor has
+# several entry points (complete, base, deleting object: C1/C2/C3, D0/D1/D2)
+# of which a report lists one and a program imports another.
+
+
+def split_version(name: str) -> tuple[str, str | None]:
+    """("name", "VER") for "name@VER" or "name@@VER"; ("name", None) for a bare name."""
+    base, at, version = name.partition("@")
+    if not at:
+        return name, None
+    return base, version.lstrip("@") or None
+
+
+# Two-letter standard substitutions: St (std::), Sa, Sb, Ss, Si, So, Sd.
+_STD_SUBSTITUTIONS = frozenset("tabsiod")
+
+
+def _skip_source_name(name: str, i: int) -> int:
+    """Index past "<length><identifier>" starting at ``i``, or -1."""
+    j = i
+    while j < len(name) and name[j].isdigit():
+        j += 1
+    if j == i:
+        return -1
+    end = j + int(name[i:j])
+    return end if end <= len(name) else -1
+
+
+def _skip_to_underscore(name: str, i: int) -> int:
+    j = name.find("_", i)
+    return -1 if j < 0 else j + 1
+
+
+def _skip_template_args(name: str, i: int) -> int:
+    """Index past the "I ... E" template argument list starting at ``i``, or -1.
+
+    A nesting count is enough here: the position found is only trusted when a
+    constructor or destructor code follows it in the right shape.
+    """
+    depth = 0
+    n = len(name)
+    while i < n:
+        c = name[i]
+        if c.isdigit():
+            i = _skip_source_name(name, i)
+            if i < 0:
+                return -1
+            continue
+        if c in "INXFJ":
+            depth += 1
+        elif c == "E":
+            depth -= 1
+            if depth == 0:
+                return i + 1
+        elif c == "L":
+            if name.startswith("_Z", i + 1):  # an external name as argument
+                depth += 1
+                i += 3
+                continue
+            i = name.find("E", i)  # a literal: type, value, E
+            if i < 0:
+                return -1
+        elif c == "S":
+            i = i + 2 if name[i + 1:i + 2] in _STD_SUBSTITUTIONS else _skip_to_underscore(name, i)
+            if i < 0:
+                return -1
+            continue
+        elif c in "TA":  # template parameter T<n>_, array A<n>_
+            i = _skip_to_underscore(name, i)
+            if i < 0:
+                return -1
+            continue
+        elif c == "D":
+            kind = name[i + 1:i + 2]
+            if kind in ("t", "T"):  # decltype(...) E
+                depth += 1
+            elif kind in ("v", "F"):  # vector Dv<n>_, DF<n>_
+                i = _skip_to_underscore(name, i)
+                if i < 0:
+                    return -1
+                continue
+            i += 2
+            continue
+        i += 1
+    return -1
+
+
+def structor_family(name: str) -> str | None:
+    """The mangled name of a C++ constructor or destructor with its variant
+    code replaced by a marker, so that all variants of it compare equal;
+    None for any other symbol (or one this reader cannot follow)."""
+    if not name.startswith("_ZN"):
+        return None
+    n = len(name)
+    i = 3
+    while i < n and name[i] in "rVK":
+        i += 1
+    if i < n and name[i] in "RO":
+        i += 1
+    while i < n:
+        c = name[i]
+        if c.isdigit():
+            i = _skip_source_name(name, i)
+        elif c == "S":
+            i = i + 2 if name[i + 1:i + 2] in _STD_SUBSTITUTIONS else _skip_to_underscore(name, i)
+        elif c == "I":
+            i = _skip_template_args(name, i)
+        elif c == "T":
+            i = _skip_to_underscore(name, i)
+        elif c == "B":  # ABI tag of the component before
+            i = _skip_source_name(name, i + 1)
+        elif c == "L":  # internal-linkage name
+            i += 1
+        elif c == "C" or c == "D":
+            code = name[i:i + 3] if name.startswith(("CI1", "CI2"), i) else name[i:i + 2]
+            if code not in ("C1", "C2", "C3", "CI1", "CI2", "D0", "D1", "D2"):
+                return None
+            end = i + len(code)
+            # Complete object, base object and allocating/deleting variants
+            # are one family; an inheriting constructor names its base next.
+            if code.startswith("CI") or name[end:end + 1] in ("E", "I", "B"):
+                return name[:i] + code[:-1] + "*" + name[end:]
+            return None
+        else:  # end of the nested name, operator, unnamed type...
+            return None
+        if i < 0:
+            return None
+    return None
+
+
+_HOW_RANK = {"exact": 0, "version": 1, "ctor-dtor-variant": 2}
+
+
+@functools.lru_cache(maxsize=1 << 16)
+def _identity(name: str) -> tuple[str, str, str | None]:
+    """(identity key, name without version, version) of a spelled symbol.
+
+    Cached: the same report is matched against every file of a tree.
+    """
+    base, version = split_version(name)
+    return structor_family(base) or base, base, version
+
+
+def _file_spellings(symbol_list: Iterable[Any] | None) -> list[str]:
+    if symbol_list is None:
+        return []
+    spell = symbol_list.spellings if isinstance(symbol_list, ImportedSymbols) else None
+    names: set[str] = set()
+    for symbol in symbol_list:
+        if isinstance(symbol, str) and symbol:
+            names.update(spell(symbol) if spell else (symbol,))
+    return sorted(names)
+
+
+def match_symbols(changed: Iterable[Any], symbol_list: Iterable[Any] | None) -> list[tuple[str, str, str]]:
+    """(report symbol, file symbol, how) for every changed symbol the file uses.
+
+    Each file symbol is paired with the report symbols closest to it: the
+    same spelling, else the same name whose versions agree (a side without
+    a version agrees with any), else another variant of the same C++
+    constructor or destructor whose versions agree.
+    """
+    by_identity: dict[str, list[tuple[str, str, str | None]]] = {}
+    for report_name in {s for s in changed if isinstance(s, str) and s}:
+        key, base, version = _identity(report_name)
+        by_identity.setdefault(key, []).append((report_name, base, version))
+
+    matches: list[tuple[str, str, str]] = []
+    for file_name in _file_spellings(symbol_list):
+        key, base, version = _identity(file_name)
+        best: list[tuple[str, str, str]] = []
+        for report_name, report_base, report_version in by_identity.get(key, ()):
+            if version is not None and report_version is not None and version != report_version:
+                continue  # bound to another version of the name
+            if report_name == file_name:
+                how = "exact"
+            elif report_base == base:
+                how = "version"
+            else:
+                how = "ctor-dtor-variant"
+            if best and _HOW_RANK[how] > _HOW_RANK[best[0][2]]:
+                continue
+            if best and _HOW_RANK[how] < _HOW_RANK[best[0][2]]:
+                best = []
+            best.append((report_name, file_name, how))
+        matches.extend(best)
+    matches.sort()
+    return matches
+
+
 def find_symbols_in_file(
     total_symbols: Iterable[Any],
     library_dict: dict[str, Any],
@@ -632,20 +908,31 @@ def find_symbols_in_file(
 ) -> bool:
     """Report the changed symbols of ``lib`` that the file imports.
 
-    Adds one row [pkg_name, lib, symbol] per used changed symbol (sorted) to
-    ``table``, prints the table when a row was added, and appends
-    {"library", "package", "symbol"} records to library_dict["affected_symbols"].
+    Symbols are matched by identity (see ``match_symbols``).  Adds one row
+    [pkg_name, lib, symbol] per used changed symbol, sorted, to ``table``:
+    the symbol as the report spells it, followed by the file's spellings
+    where they differ; prints the table when a row was added.  Appends
+    {"library", "package", "symbol"} records (report spelling) to
+    library_dict["affected_symbols"] and {"library", "report_symbol",
+    "file_symbol", "how"} records to library_dict["symbol_matches"].
     Without ``symbol_list`` nothing is known to be used.  True when at least
     one changed symbol is used.
     """
-    used = {s for s in symbol_list if s is not None} if symbol_list is not None else set()
-    changed = {s for s in total_symbols if s is not None}
-    hits = sorted(changed & used, key=str)
-    if not hits:
+    matches = match_symbols(total_symbols if total_symbols is not None else (), symbol_list)
+    if not matches:
         return False
+    spelled_otherwise: dict[str, list[str]] = {}
+    for report_name, file_name, _ in matches:
+        others = spelled_otherwise.setdefault(report_name, [])
+        if file_name != report_name:
+            others.append(file_name)
     records = library_dict.setdefault("affected_symbols", [])
-    for name in hits:
-        table.add_row([pkg_name, lib, name])
-        records.append({"library": lib, "package": pkg_name, "symbol": name})
+    for report_name, others in spelled_otherwise.items():
+        shown = f"{report_name} (file: {', '.join(others)})" if others else report_name
+        table.add_row([pkg_name, lib, shown])
+        records.append({"library": lib, "package": pkg_name, "symbol": report_name})
+    library_dict.setdefault("symbol_matches", []).extend(
+        {"library": lib, "report_symbol": report_name, "file_symbol": file_name, "how": how}
+        for report_name, file_name, how in matches)
     print(table)
     return True

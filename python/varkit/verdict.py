@@ -2,8 +2,9 @@
 
 A file is
 
-- "affected" when it uses a symbol the upgrade removed or changed, names an
-  executable whose output changed, or fails the PHP compatibility scan;
+- "affected" when it uses a symbol the upgrade removed or changed, requires a
+  shared object the upgrade renames, names an executable whose output
+  changed, or fails the PHP compatibility scan;
 - "maybe affected" when a Python module it imports has changed functions, or
   a package it depends on changes configuration files;
 - "not checked" when something needed for the check was missing or
@@ -93,8 +94,12 @@ def _library_findings(entry: dict, verdict: Verdict) -> None:
         verdict.notes.append(f"{library} ({package or 'no package'}) is not part of the upgrade results")
     for library in entry.get("dest_not_affacted_by", []):
         verdict.notes.append(f"{library} changed, but not in symbols this file uses")
+    # The old shared object is gone after the upgrade: the program no longer
+    # loads, whatever symbols the new one keeps.
     for change in entry.get("lib_soname_ver_change", []):
-        verdict.notes.append(f"{change.get('old')} becomes {change.get('new')} in the upgrade")
+        verdict.affected.append(
+            f"requires {change.get('old')}, which the upgrade replaces by {change.get('new')}: "
+            "rebuild the program, or keep the old library installed")
 
 
 def judge(entry: dict, check_type: str, remote: bool, file_type: Optional[Any]) -> Verdict:
