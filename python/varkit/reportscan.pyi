@@ -1,0 +1,28 @@
+"""varkit.reportscan: the ABI report reader (C++ extension module)."""
+
+import sys as sys
+from typing import Any, List, Optional, Set, TypedDict
+
+import requests as requests
+from lxml import etree as etree
+
+from varkit.logger import ABI_LOG as ABI_LOG
+
+class HeaderRecord(TypedDict):
+    header_name: Optional[str]
+    affected_symbols: Set[Optional[str]]
+
+SectionResult = List[HeaderRecord]
+
+xml_path: str  # bound only by the main program (_main)
+# the failure the last reportscan() call logged ({"xml_path_or_url", "message", "error"}), or None
+last_failure: Optional[dict[str, Any]]
+
+def reportscan(xml_path_or_url: str) -> List[SectionResult]: ...
+def parse_report(report: etree._Element) -> List[SectionResult]: ...
+def parse_added_symbols(added_symbols_node: Optional[etree._Element]) -> None: ...
+def parse_removed_symbols(removed_symbols_node: Optional[etree._Element]) -> Optional[SectionResult]: ...
+def parse_problems_with_symbols(problem_node: etree._Element, severity: str) -> Optional[SectionResult]: ...
+def parse_problems_with_constants(problem_node: etree._Element, severity: str) -> None: ...
+def parse_problems_with_types(problem_node: etree._Element, severity: str) -> Optional[SectionResult]: ...
+def _main() -> None: ...

@@ -1,0 +1,602 @@
+// varkit.reportscan: the ABI report reader (spec Parts 3.1-3.3).
+//
+// Two ways through a document:
+//  - the fast path (scan.cpp): reportscan() streams the file or body through
+//    libxml2's SAX2 parser while parse_report and the five section readers are
+//    still this module's own functions;
+//  - the element path (this file): the functions as called with lxml elements,
+//    walked through lxml's Python API (xpath/find/get/text) exactly as the
+//    description words it. reportscan() takes it when a caller has replaced one
+//    of the readers in the module namespace (it then calls what is bound), and
+//    for every document the fast path hands back (DOCTYPE, entities, syntax
+//    errors, unreadable files...), so lxml gives the verdict and the error text.
+#include "scan.hpp"
+
+#include <varkit/host.hpp>
+
+#include <libxml/parser.h>
+
+#include <string>
+
+namespace py = pybind11;
+namespace host = varkit::host;
+using host::Globals;
+
+namespace varkit::reportscan {
+namespace {
+
+const char *const kSeparator =
+    "================================================================================";
+const char *const kSeverities[4] = {"High", "Medium", "Low", "Safe"};
+const char *const kFunctions[] = {"parse_report",
+                                  "parse_added_symbols",
+                                  "parse_removed_symbols",
+                                  "parse_problems_with_types",
+                                  "parse_problems_with_symbols",
+                                  "parse_problems_with_constants"};
+
+// ---------------------------------------------------------------------------
+// Conversions
+
+py::object to_py(const OptStr &value) {
+    if (!value) {
+        return py::none();
+    }
+    return host::to_str(*value);
+}
+
+py::list section_to_py(const Section &section) {
+    py::list list;
+    for (const Record &record : section) {
+        py::dict dict;
+        dict["header_name"] = to_py(record.header_name);
+        PyObject *set = PySet_New(nullptr);
+        if (set == nullptr) {
+            throw py::error_already_set();
+        }
+        py::object symbols = py::reinterpret_steal<py::object>(set);
+        for (const OptStr &symbol : record.symbols) {
+            if (PySet_Add(set, to_py(symbol).ptr()) != 0) {
+                throw py::error_already_set();
+            }
+        }
+        dict["affected_symbols"] = symbols;
+        list.append(dict);
+    }
+    return list;
+}
+
+bool truthy(py::handle value) {
+    int result = PyObject_IsTrue(value.ptr());
+    if (result < 0) {
+        throw py::error_already_set();
+    }
+    return result != 0;
+}
+
+bool equals(py::handle value, const char *text) {
+    int result = PyObject_RichCompareBool(value.ptr(), host::to_str(text).ptr(), Py_EQ);
+    if (result < 0) {
+        throw py::error_already_set();
+    }
+    return result != 0;
+}
+
+// seq[0] with Python's IndexError("list index out of range").
+py::object first_item(py::handle sequence) {
+    PyObject *item = PySequence_GetItem(sequence.ptr(), 0);
+    if (item == nullptr) {
+        throw py::error_already_set();
+    }
+    return py::reinterpret_steal<py::object>(item);
+}
+
+std::string s(py::handle value) { return host::render(value); }  // f"{value}"
+
+// ---------------------------------------------------------------------------
+// The element path: lxml elements through their Python API.
+
+py::object text_of(py::handle element) { return element.attr("text"); }
+
+// _expand(): element.text with "@" + key replaced by value for each attribute, in order.
+py::object expand(py::handle element) {
+    py::object text = text_of(element);
+    py::object items = element.attr("attrib").attr("items")();
+    for (py::handle item : items) {
+        py::tuple pair = py::reinterpret_borrow<py::tuple>(item);
+        py::object needle = py::str("@") + pair[0];
+        text = text.attr("replace")(needle, pair[1]);
+    }
+    return text;
+}
+
+py::object lx_added(const Globals &, host::Output &out, py::handle node) {
+    py::object headers = node.attr("xpath")("header[@name]");
+    if (!truthy(headers)) {
+        return py::none();
+    }
+    out.print("\nAdded Symbols:");
+    for (py::handle header : headers) {
+        out.print("  Header: " + s(header.attr("get")("name")));
+        for (py::handle library : header.attr("xpath")("library")) {
+            out.print("    Library: " + s(library.attr("get")("name", "Unnamed Library")));
+            for (py::handle name : library.attr("xpath")("name")) {
+                out.print("      Symbol: " + s(text_of(name)));
+            }
+        }
+    }
+    return py::none();
+}
+
+py::object lx_removed(const Globals &, host::Output &out, py::handle node) {
+    py::object headers = node.attr("xpath")("header");
+    if (!truthy(headers)) {
+        return py::none();
+    }
+    out.print("\nRemoved Symbols:");
+    py::list result;
+    for (py::handle header : headers) {
+        py::set symbols;
+        py::dict record;
+        out.print("  Header: " + s(header.attr("get")("name")));
+        for (py::handle library : header.attr("xpath")("library")) {
+            out.print("    Library: " + s(library.attr("get")("name", "Unnamed Library")));
+            for (py::handle name : library.attr("xpath")("name")) {
+                py::object text = text_of(name);
+                out.print("      Symbol: " + s(text));
+                symbols.add(text);
+            }
+        }
+        record["header_name"] = header.attr("get")("name");
+        record["affected_symbols"] = symbols;
+        result.append(record);
+    }
+    return std::move(result);
+}
+
+bool not_safe(py::handle severity) {
+    int result = PyObject_RichCompareBool(severity.ptr(), host::to_str("Safe").ptr(), Py_NE);
+    if (result < 0) {
+        throw py::error_already_set();
+    }
+    return result != 0;
+}
+
+py::object lx_symbols(const Globals &, host::Output &out, py::handle node, py::handle severity) {
+    py::object headers =
+        node.attr("xpath")("header[@name][library[@name][symbol[@name][problem[@id][change]]]]");
+    if (!truthy(headers)) {
+        return py::none();
+    }
+    out.print("\nProblems with severity '" + s(severity) + "':");
+    py::list result;
+    for (py::handle header : headers) {
+        py::set symbols;
+        py::dict record;
+        out.print("  Header: " + s(header.attr("get")("name")));
+        for (py::handle library : header.attr("xpath")("library[@name]")) {
+            out.print("  Library: " + s(library.attr("get")("name")));
+            for (py::handle symbol : library.attr("xpath")("symbol[@name]")) {
+                py::object name = symbol.attr("get")("name");
+                if (not_safe(severity)) {
+                    symbols.add(name);
+                }
+                out.print("    Symbol: " + s(name));
+                py::object problem = symbol.attr("find")("problem");
+                if (problem.is_none()) {
+                    continue;
+                }
+                py::object id = problem.attr("get")("id", "");
+                py::object change = problem.attr("find")("change");
+                if (change.is_none()) {
+                    continue;
+                }
+                std::string line = "      Symbol: " + s(name) + ", Problem: " + s(id) + ", Change: ";
+                line += s(expand(change));
+                out.print(line);
+            }
+        }
+        record["header_name"] = header.attr("get")("name");
+        record["affected_symbols"] = symbols;
+        result.append(record);
+    }
+    return std::move(result);
+}
+
+py::object lx_constants(const Globals &, host::Output &out, py::handle node, py::handle severity) {
+    py::object headers = node.attr("xpath")("header[@name][constant[@name][problem[@id][change]]]");
+    if (!truthy(headers)) {
+        return py::none();
+    }
+    out.print("\nProblems with severity '" + s(severity) + "':");
+    for (py::handle header : headers) {
+        out.print("  Header: " + s(header.attr("get")("name")));
+        for (py::handle constant : header.attr("xpath")("constant[@name]")) {
+            py::object problem = constant.attr("find")("problem");
+            if (problem.is_none()) {
+                continue;
+            }
+            py::object id = problem.attr("get")("id", "");
+            py::object change = problem.attr("find")("change");
+            if (change.is_none()) {
+                continue;
+            }
+            std::string line = "    Constant: " + s(constant.attr("get")("name")) +
+                               ", Problem: " + s(id) + ", Change: ";
+            line += s(expand(change));
+            out.print(line);
+        }
+    }
+    return py::none();
+}
+
+py::object lx_types(const Globals &, host::Output &out, py::handle node, py::handle severity) {
+    py::object headers = node.attr("xpath")(
+        "header[@name][type[@name][problem[@id][change]][affected[symbol[@name][comment]]]]");
+    if (!truthy(headers)) {
+        return py::none();
+    }
+    out.print("\nProblems with severity '" + s(severity) + "':");
+    py::list result;
+    for (py::handle header : headers) {
+        py::set symbols;
+        py::dict record;
+        out.print("  Header: " + s(header.attr("get")("name")));
+        for (py::handle type : header.attr("xpath")("type[@name]")) {
+            py::object problem = type.attr("find")("problem");
+            if (!problem.is_none()) {
+                py::object id = problem.attr("get")("id", "");
+                py::object change = problem.attr("find")("change");
+                if (!change.is_none()) {
+                    std::string line = "    Type: " + s(type.attr("get")("name")) +
+                                       ", Problem: " + s(id) + ", Change: ";
+                    line += s(expand(change));
+                    out.print(line);
+                }
+            }
+            py::object affected = type.attr("find")("affected");
+            if (affected.is_none()) {
+                continue;
+            }
+            for (py::handle symbol : affected.attr("xpath")("symbol[@name]")) {
+                py::object name = symbol.attr("get")("name");
+                if (not_safe(severity)) {
+                    symbols.add(name);
+                }
+                py::object param = symbol.attr("get")("param", "");
+                py::object field = symbol.attr("get")("field", "");
+                py::object comment = symbol.attr("find")("comment");
+                if (comment.is_none()) {
+                    continue;
+                }
+                py::object text = expand(comment);
+                text = text.attr("replace")("@param", param);
+                text = text.attr("replace")("@field", field);
+                out.print("      Affected Symbol: " + s(name) + ", Comment: " + s(text));
+            }
+        }
+        record["header_name"] = header.attr("get")("name");
+        record["affected_symbols"] = symbols;
+        result.append(record);
+    }
+    return std::move(result);
+}
+
+// A reader as bound now: this module's own function (called in C++, sharing the
+// output buffer) or whatever a caller put in its place (called through Python).
+template <typename Native, typename... Args>
+py::object call_bound(const Globals &g, host::Output &out, const char *name, Native native,
+                      Args... args) {
+    if (g.is_native(name)) {
+        return native(g, out, args...);
+    }
+    py::object function = g.get(name);
+    out.flush();
+    return function(args...);
+}
+
+py::object lx_report(const Globals &g, host::Output &out, py::handle report) {
+    py::object kind = report.attr("get")("kind");
+    out.print("Processing " + s(kind) + " report...");
+    py::list result;
+    py::object library = text_of(first_item(report.attr("xpath")(".//library")));
+    py::object old_version = text_of(first_item(report.attr("xpath")(".//version1/number")));
+    py::object new_version = text_of(first_item(report.attr("xpath")(".//version2/number")));
+    out.print("Test library: " + s(library));
+    out.print("Test Version: " + s(old_version) + " VS " + s(new_version));
+
+    py::object test_results = report.attr("find")(".//test_results");
+    if (!test_results.is_none()) {
+        out.print("Test Results:");
+        out.print("  Headers:");
+        for (py::handle name : test_results.attr("xpath")(".//headers/name")) {
+            out.print("    - " + s(text_of(name)));
+        }
+        out.print("\n  Libs:");
+        for (py::handle name : test_results.attr("xpath")(".//libs/name")) {
+            out.print("    - " + s(text_of(name)));
+        }
+        static const char *const kFields[4][2] = {
+            {"symbols", "  Symbols: "}, {"types", "  Types: "}, {"verdict", "  Verdict: "},
+            {"affected", "  Affected: "}};
+        for (const auto &field : kFields) {
+            py::object child = test_results.attr("find")(field[0]);
+            if (!child.is_none()) {
+                out.print(std::string(field[1]) + s(text_of(child)));
+            }
+        }
+    }
+    const bool binary = equals(kind, "binary");
+
+    py::object added = report.attr("find")("./added_symbols");
+    call_bound(g, out, "parse_added_symbols", lx_added, py::handle(added));
+
+    py::object removed_node = report.attr("find")("./removed_symbols");
+    py::object removed = call_bound(g, out, "parse_removed_symbols", lx_removed, py::handle(removed_node));
+    if (binary && truthy(removed)) {
+        result.append(removed);
+    }
+    for (const char *severity : kSeverities) {
+        py::str sev = host::to_str(severity);
+        std::string predicate = std::string("[@severity='") + severity + "']";
+        py::object node = report.attr("find")(".//problems_with_types" + predicate);
+        if (!node.is_none()) {
+            py::object types = call_bound(g, out, "parse_problems_with_types", lx_types,
+                                          py::handle(node), py::handle(sev));
+            if (binary && truthy(types)) {
+                result.append(types);
+            }
+        }
+        node = report.attr("find")(".//problems_with_symbols" + predicate);
+        if (!node.is_none()) {
+            py::object symbols = call_bound(g, out, "parse_problems_with_symbols", lx_symbols,
+                                            py::handle(node), py::handle(sev));
+            if (binary && truthy(symbols)) {
+                result.append(symbols);
+            }
+        }
+        node = report.attr("find")(".//problems_with_constants" + predicate);
+        if (!node.is_none()) {
+            call_bound(g, out, "parse_problems_with_constants", lx_constants, py::handle(node),
+                       py::handle(sev));
+        }
+    }
+    return std::move(result);
+}
+
+// ---------------------------------------------------------------------------
+// reportscan
+
+bool fast_path_allowed(const Globals &g) {
+    for (const char *name : kFunctions) {
+        if (!g.is_native(name)) {
+            return false;
+        }
+    }
+    // The fast path stands in for lxml's parser: only while `etree` is lxml's.
+    PyObject *modules = PySys_GetObject("modules");  // borrowed
+    PyObject *lxml_etree = modules ? PyDict_GetItemString(modules, "lxml.etree") : nullptr;
+    return lxml_etree != nullptr && g.get("etree").ptr() == lxml_etree;
+}
+
+// Steps 4-6 over a root element: every //report, in document order.
+py::object walk_root(const Globals &g, host::Output &out, py::handle root) {
+    py::object total = py::list();
+    for (py::handle report : root.attr("xpath")("//report")) {
+        out.print(kSeparator);
+        py::object result = call_bound(g, out, "parse_report", lx_report, report);
+        if (truthy(result)) {
+            PyObject *joined = PyNumber_Add(total.ptr(), result.ptr());
+            if (joined == nullptr) {
+                throw py::error_already_set();
+            }
+            total = py::reinterpret_steal<py::object>(joined);
+        }
+    }
+    return total;
+}
+
+struct Failure {  // a report of the fast path raised inside parse_report
+    std::string message;
+};
+
+// The fast path's verdict turned into output and the document result.
+py::object emit(ScanOutcome &outcome, host::Output &out) {
+    if (outcome.status == ScanOutcome::Status::NoMemory) {
+        PyErr_NoMemory();
+        throw py::error_already_set();
+    }
+    py::list total;
+    for (ReportOutput &report : outcome.reports) {
+        out.print(kSeparator);
+        for (std::string &piece : report.text) {
+            out.write(piece);
+            std::string().swap(piece);
+        }
+        if (report.failed) {
+            throw Failure{report.error};
+        }
+        for (const Section &section : report.result) {
+            total.append(section_to_py(section));
+        }
+    }
+    return std::move(total);
+}
+
+py::object scan_body(const Globals &g, host::Output &out, py::object xml_path_or_url) {
+    const bool is_str = PyUnicode_Check(xml_path_or_url.ptr()) != 0;
+    bool is_url;
+    if (is_str) {
+        std::string text = host::utf8(xml_path_or_url);
+        is_url = text.rfind("http://", 0) == 0 || text.rfind("https://", 0) == 0;
+    } else {  // whatever Python's startswith does with it (usually AttributeError)
+        is_url = truthy(xml_path_or_url.attr("startswith")("http://")) ||
+                 truthy(xml_path_or_url.attr("startswith")("https://"));
+    }
+    const bool fast = is_str && fast_path_allowed(g);
+    py::object root;
+    if (is_url) {
+        py::object response =
+            g.get("requests").attr("get")(xml_path_or_url, py::arg("timeout") = 5);
+        response.attr("raise_for_status")();
+        py::object content = response.attr("content");
+        if (fast && PyBytes_CheckExact(content.ptr())) {
+            char *data = nullptr;
+            Py_ssize_t size = 0;
+            PyBytes_AsStringAndSize(content.ptr(), &data, &size);
+            ScanOutcome outcome;
+            {
+                py::gil_scoped_release unlocked;  // pure C++ over an immutable bytes object we hold
+                outcome = scan_memory(data, static_cast<std::size_t>(size));
+            }
+            if (outcome.status != ScanOutcome::Status::Delegate) {
+                return emit(outcome, out);
+            }
+        }
+        root = g.get("etree").attr("fromstring")(content);
+    } else {
+        if (fast) {
+            PyObject *encoded = PyUnicode_EncodeFSDefault(xml_path_or_url.ptr());
+            if (encoded == nullptr) {
+                PyErr_Clear();  // not encodable: lxml says what it says
+            } else {
+                auto path = py::reinterpret_steal<py::bytes>(encoded);
+                std::string bytes = path;
+                if (bytes.find('\0') == std::string::npos) {
+                    ScanOutcome outcome;
+                    {
+                        py::gil_scoped_release unlocked;
+                        outcome = scan_file(bytes.c_str());
+                    }
+                    if (outcome.status != ScanOutcome::Status::Delegate) {
+                        return emit(outcome, out);
+                    }
+                }
+            }
+        }
+        root = g.get("etree").attr("parse")(xml_path_or_url).attr("getroot")();
+    }
+    return walk_root(g, out, root);
+}
+
+// Logs one handler's message and gives []. Also records the failure as the module
+// variable `last_failure` ({"xml_path_or_url", "message", "error"}; None after a call
+// that did not fail), which varkit.impactor reads to tell an unreadable report from
+// a report without changes.
+py::object log_failure(const Globals &g, host::Output &out, py::handle xml_path_or_url,
+                       const std::string &prefix, const std::string &error) {
+    out.flush();
+    std::string message = prefix + error;
+    py::dict failure;
+    failure["xml_path_or_url"] = xml_path_or_url;
+    failure["message"] = host::to_str(message);
+    failure["error"] = host::to_str(error);
+    g.dict()["last_failure"] = failure;
+    g.get("ABI_LOG")(0, host::to_str(message));
+    return py::list();
+}
+
+py::object reportscan(const Globals &g, py::object xml_path_or_url) {
+    host::Output out;
+    g.dict()["last_failure"] = py::none();
+    try {
+        return scan_body(g, out, xml_path_or_url);
+    } catch (const Failure &failure) {
+        return log_failure(g, out, xml_path_or_url, "An unexpected error occurred: ", failure.message);
+    } catch (py::error_already_set &error) {
+        py::object value = error.value();
+        if (error.matches(g.get("requests").attr("RequestException"))) {
+            return log_failure(g, out, xml_path_or_url,
+                               "Failed to fetch XML from " + s(xml_path_or_url) + ": ", s(value));
+        }
+        if (error.matches(g.get("etree").attr("XMLSyntaxError"))) {
+            return log_failure(g, out, xml_path_or_url,
+                               "Failed to parse XML from " + s(xml_path_or_url) + ": ", s(value));
+        }
+        if (error.matches(PyExc_Exception)) {
+            return log_failure(g, out, xml_path_or_url, "An unexpected error occurred: ", s(value));
+        }
+        throw;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The functions as called from Python (with lxml elements).
+
+py::object parse_report(const Globals &g, py::object report) {
+    host::Output out;
+    return lx_report(g, out, report);
+}
+py::object parse_added_symbols(const Globals &g, py::object added_symbols_node) {
+    host::Output out;
+    return lx_added(g, out, added_symbols_node);
+}
+py::object parse_removed_symbols(const Globals &g, py::object removed_symbols_node) {
+    host::Output out;
+    return lx_removed(g, out, removed_symbols_node);
+}
+py::object parse_problems_with_symbols(const Globals &g, py::object problem_node, py::object severity) {
+    host::Output out;
+    return lx_symbols(g, out, problem_node, severity);
+}
+py::object parse_problems_with_constants(const Globals &g, py::object problem_node, py::object severity) {
+    host::Output out;
+    return lx_constants(g, out, problem_node, severity);
+}
+py::object parse_problems_with_types(const Globals &g, py::object problem_node, py::object severity) {
+    host::Output out;
+    return lx_types(g, out, problem_node, severity);
+}
+
+// The main-program block, for the console script varkit-reportscan.
+py::object main_program(const Globals &g) {
+    py::object sys = g.get("sys");
+    py::object argv = sys.attr("argv");
+    if (py::len(argv) != 2) {
+        {
+            host::Output out;
+            out.print("Error: Please provide the path to an XML file.");
+        }
+        sys.attr("exit")(1);
+        return py::none();
+    }
+    py::object xml_path = argv[py::int_(1)];
+    g.dict()["xml_path"] = xml_path;
+    g.get("reportscan")(xml_path);
+    return py::none();
+}
+
+}  // namespace
+}  // namespace varkit::reportscan
+
+VARKIT_MODULE(reportscan, m) {
+    namespace rs = varkit::reportscan;
+    xmlInitParser();
+    host::bind_module(m, "sys", "sys");
+    host::bind_module(m, "requests", "requests");
+    host::bind_module(m, "etree", "lxml.etree");
+    host::bind_from(m, "varkit.logger", {"ABI_LOG"});
+
+    host::def(m, "reportscan", &rs::reportscan, py::arg("xml_path_or_url"),
+              "Read the ABI compliance report(s) at a local path or http(s) URL, print them\n"
+              "and return the removed and changed symbols per header of the binary reports.\n"
+              "Any failure is logged through ABI_LOG and gives [].");
+    host::def(m, "parse_report", &rs::parse_report, py::arg("report"),
+              "Print one `report` element (lxml) and return its list of section results.");
+    host::def(m, "parse_added_symbols", &rs::parse_added_symbols, py::arg("added_symbols_node"),
+              "Print the added symbols of a report; returns None.");
+    host::def(m, "parse_removed_symbols", &rs::parse_removed_symbols,
+              py::arg("removed_symbols_node"),
+              "Print the removed symbols; return the header records, or None without headers.");
+    host::def(m, "parse_problems_with_symbols", &rs::parse_problems_with_symbols,
+              py::arg("problem_node"), py::arg("severity"),
+              "Print a problems_with_symbols section; return the header records or None.");
+    host::def(m, "parse_problems_with_constants", &rs::parse_problems_with_constants,
+              py::arg("problem_node"), py::arg("severity"),
+              "Print a problems_with_constants section; returns None.");
+    host::def(m, "parse_problems_with_types", &rs::parse_problems_with_types,
+              py::arg("problem_node"), py::arg("severity"),
+              "Print a problems_with_types section; return the header records or None.");
+    host::def(m, "_main", &rs::main_program,
+              "The main program: varkit-reportscan XML_PATH_OR_URL.");
+}

@@ -1,0 +1,55 @@
+// The native core of varkit.reportscan: one streaming libxml2 SAX2 pass over an
+// ABI compliance report document, producing for every `report` element (in
+// document order) its printed text and its report result (spec Parts 3.1-3.3).
+//
+// No Python here: the fuzz target links this alone. The Python side (module.cpp)
+// prints the text, logs the first failure and builds the result objects.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace varkit::reportscan {
+
+using OptStr = std::optional<std::string>;  // nullopt = Python None
+
+struct Record {                    // header record {"header_name", "affected_symbols"}
+    OptStr header_name;
+    std::vector<OptStr> symbols;   // a set in Python: duplicates collapse there
+};
+using Section = std::vector<Record>;
+
+// One report as parse_report would treat it: the lines it prints (without the
+// separator reportscan prints first) and its result; when `failed`, the text
+// stops where the Python reader raised and `error` is str() of that exception.
+struct ReportOutput {
+    std::vector<std::string> text;  // printed text, in pieces (moved, never copied together)
+    std::vector<Section> result;
+    bool failed = false;
+    std::string error;
+};
+
+struct ScanOutcome {
+    enum class Status {
+        Ok,        // `reports` holds every report (the first failing one ends the list)
+        Delegate,  // not for the fast path: a syntax error, a DOCTYPE/entity, a resource
+                   // limit, an unreadable file... The caller redoes the call with lxml,
+                   // which gives the exact outcome (error text included).
+        NoMemory,
+    };
+    Status status = Status::Ok;
+    std::vector<ReportOutput> reports;
+};
+
+// The document in memory (an HTTP body).
+ScanOutcome scan_memory(const char *data, std::size_t size);
+// The file at `path` (bytes as the OS takes them); any open/read failure delegates.
+ScanOutcome scan_file(const char *path);
+
+// Placeholder expansion: every "@" + name replaced by value, in order, each on the
+// result of the one before (Python's str.replace, non-overlapping, left to right).
+void replace_all(std::string &text, const std::string &needle, const std::string &value);
+
+}  // namespace varkit::reportscan
