@@ -1,0 +1,203 @@
+#include "varkit/pm/files.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <simdjson.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace varkit::pm::files {
+
+namespace {
+
+// The path as the file system takes it (os.fsencode).
+py::bytes fs_path(py::handle path) {
+    PyObject *converted = nullptr;
+    if (PyUnicode_FSConverter(path.ptr(), &converted) == 0) {
+        throw py::error_already_set();
+    }
+    return py::reinterpret_steal<py::bytes>(converted);
+}
+
+[[noreturn]] void raise_for(int errnum, py::handle path) {
+    errno = errnum;
+    PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, path.ptr());
+    throw py::error_already_set();
+}
+
+[[noreturn]] void raise_errno(int errnum) {
+    errno = errnum;
+    PyErr_SetFromErrno(PyExc_OSError);
+    throw py::error_already_set();
+}
+
+int open_path(py::handle path, int flags) {
+    py::bytes encoded = fs_path(path);
+    int fd;
+    do {
+        fd = ::open(PyBytes_AS_STRING(encoded.ptr()), flags | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        raise_for(errno, path);
+    }
+    return fd;
+}
+
+struct Fd {
+    int fd;
+    ~Fd() { ::close(fd); }
+};
+
+}  // namespace
+
+std::string read_bytes(py::handle path) {
+    Fd file{open_path(path, O_RDONLY)};
+    struct stat info {};
+    if (::fstat(file.fd, &info) != 0) {
+        raise_for(errno, path);
+    }
+    if (S_ISDIR(info.st_mode)) {
+        raise_for(EISDIR, path);
+    }
+    std::string data;
+    std::size_t capacity = info.st_size > 0 ? static_cast<std::size_t>(info.st_size) : 4096;
+    data.resize(capacity);
+    std::size_t filled = 0;
+    for (;;) {
+        if (filled == data.size()) {
+            data.resize(data.size() * 2);
+        }
+        ssize_t got = ::read(file.fd, &data[filled], data.size() - filled);
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            raise_errno(errno);
+        }
+        if (got == 0) {
+            break;
+        }
+        filled += static_cast<std::size_t>(got);
+    }
+    data.reserve(filled + simdjson::SIMDJSON_PADDING);
+    data.resize(filled);
+    return data;
+}
+
+void check_utf8(std::string_view bytes) {
+    if (simdjson::validate_utf8(bytes.data(), bytes.size())) {
+        return;
+    }
+    // Let Python's decoder say what and where, as a text-mode read would.
+    PyObject *decoded = PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), "strict");
+    if (decoded == nullptr) {
+        throw py::error_already_set();
+    }
+    Py_DECREF(decoded);
+}
+
+void translate_newlines(std::string &text) {
+    std::size_t read = text.find('\r');
+    if (read == std::string::npos) {
+        return;
+    }
+    std::size_t write = read;
+    const std::size_t size = text.size();
+    while (read < size) {
+        char c = text[read++];
+        if (c == '\r') {
+            c = '\n';
+            if (read < size && text[read] == '\n') {
+                ++read;
+            }
+        }
+        text[write++] = c;
+    }
+    text.resize(write);
+}
+
+Mapped::Mapped(py::handle path) {
+    Fd file{open_path(path, O_RDONLY)};
+    struct stat info {};
+    if (::fstat(file.fd, &info) != 0) {
+        raise_for(errno, path);
+    }
+    if (S_ISDIR(info.st_mode)) {
+        raise_for(EISDIR, path);
+    }
+    if (S_ISREG(info.st_mode) && info.st_size > 0) {
+        void *address = ::mmap(nullptr, static_cast<std::size_t>(info.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE,
+                               file.fd, 0);
+        if (address != MAP_FAILED) {
+            address_ = static_cast<char *>(address);
+            size_ = static_cast<std::size_t>(info.st_size);
+            return;
+        }
+    }
+    read_ = read_bytes(path);
+}
+
+bool Mapped::readable_past_end(std::size_t spare) const {
+    if (address_ == nullptr) {
+        return read_.capacity() >= read_.size() + spare;
+    }
+    const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    const std::size_t tail = size_ % page;
+    return tail != 0 && page - tail >= spare;
+}
+
+Mapped::~Mapped() {
+    if (address_ != nullptr) {
+        ::munmap(address_, size_);
+    }
+}
+
+Text::Text(py::handle path) : mapped_(path) {
+    std::string_view bytes = mapped_.view();
+    check_utf8(bytes);
+    if (bytes.find('\r') != std::string_view::npos) {
+        copy_.assign(bytes);
+        translate_newlines(copy_);
+        translated_ = true;
+    }
+}
+
+Writer::Writer(py::handle path, bool append)
+    : fd_(open_path(path, O_WRONLY | O_CREAT | (append ? O_APPEND : O_TRUNC))) {}
+
+Writer::~Writer() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+}
+
+void Writer::write(std::string_view data) {
+    while (!data.empty()) {
+        ssize_t put = ::write(fd_, data.data(), data.size());
+        if (put < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            raise_errno(errno);
+        }
+        data.remove_prefix(static_cast<std::size_t>(put));
+    }
+}
+
+void Writer::close() {
+    int fd = fd_;
+    fd_ = -1;
+    if (fd >= 0 && ::close(fd) != 0) {
+        raise_errno(errno);
+    }
+}
+
+void write_bytes(py::handle path, std::string_view data, bool append) {
+    Writer writer(path, append);
+    writer.write(data);
+    writer.close();
+}
+
+}  // namespace varkit::pm::files
