@@ -246,3 +246,14 @@ def test_200_mb_file(tmp_path, monkeypatch):
     assert sink.tail.endswith(f"      Symbol: sym_{count - 1}_39_{'x' * 40}\n")
     assert sink.size > 200 * 1024 * 1024
     assert elapsed < 20, elapsed
+
+
+def test_fuzz_finding_encoder_error_in_input_layer(tmp_path, capfd):
+    """libFuzzer finding (utf-7 declaration, bytes the converter rejects): libxml2 reports
+    it from inside its input layer; the reader must not stop the parser there (it did,
+    and crashed), must not print libxml2's message on stderr, and gives lxml's verdict."""
+    from _reportscan_support import DATA
+    path = str(DATA / "edge" / "fuzz-utf7-encoder-error.xml")
+    printed, result, logs = both("reportscan", path)
+    assert result == [] and len(logs) == 1
+    assert "encoder error" not in capfd.readouterr().err

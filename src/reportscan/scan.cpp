@@ -985,18 +985,21 @@ xmlEntityPtr sax_get_entity(void *user, const xmlChar *name) {
     return predefined;
 }
 void sax_structured_error(void *, xmlErrorPtr) {
-    // Any error or warning: let lxml give the verdict and its message.
+    // Any error or warning: let lxml give the verdict and its message. Only a flag:
+    // error callbacks may run inside libxml2's input layer, where stopping the parser
+    // (which releases the input) is not safe. A fatal error ends SAX events anyway;
+    // after any other, every callback returns at once (see guarded()).
     if (current_engine != nullptr) {
-        current_engine->stop();
+        current_engine->delegate = true;
     }
 }
 
 // libxml2 reports a few failures (encoding conversion, I/O) through its generic
 // error channel, which prints to the process's stderr. During a scan they go here:
-// silent, and the document is handed to lxml for the verdict.
+// silent, and the document is handed to lxml for the verdict (flag only, as above).
 void generic_error(void *, const char *, ...) {
     if (current_engine != nullptr) {
-        current_engine->stop();
+        current_engine->delegate = true;
     }
 }
 
