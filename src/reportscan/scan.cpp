@@ -20,6 +20,7 @@
 #include <libxml/entities.h>
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
+#include <libxml/tree.h>
 #include <libxml/xmlerror.h>
 
 #include <array>
@@ -970,8 +971,10 @@ void sax_pi(void *user, const xmlChar *, const xmlChar *) {
     guarded(user, [&](Engine &e) { e.other_node(); });
 }
 void sax_subset(void *user, const xmlChar *, const xmlChar *, const xmlChar *) {
-    // A DOCTYPE: entities, default attributes... lxml's business.
-    guarded(user, [&](Engine &e) { e.stop(); });
+    // A DOCTYPE: entities, default attributes... lxml's business. Stop even when an
+    // earlier warning has already decided the delegation: the internal subset is
+    // never parsed here (a SAX callback may stop the parser; error callbacks may not).
+    static_cast<Engine *>(user)->stop();
 }
 void sax_reference(void *user, const xmlChar *) {
     guarded(user, [&](Engine &e) { e.stop(); });
@@ -1071,6 +1074,10 @@ ScanOutcome run(xmlInputReadCallback reader, void *source, bool *source_failed) 
     xmlCtxtUseOptions(ctxt, XML_PARSE_NONET);
     xmlParseDocument(ctxt);
     bool well_formed = ctxt->wellFormed != 0;
+    if (ctxt->myDoc != nullptr) {  // libxml2's SAX-compatibility document, if it made one
+        xmlFreeDoc(ctxt->myDoc);
+        ctxt->myDoc = nullptr;
+    }
     engine.ctxt = nullptr;
     xmlFreeParserCtxt(ctxt);
     xmlSetGenericErrorFunc(saved_error_context, saved_error);
