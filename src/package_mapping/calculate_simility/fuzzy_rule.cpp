@@ -1,6 +1,6 @@
 #include "fuzzy_rule.hpp"
 
-#include <Python.h>
+#include <varkit/pm/decimal_digits.hpp>
 
 namespace varkit::likeness {
 
@@ -20,34 +20,9 @@ const std::array<std::pair<std::string_view, std::string_view>, 11> kRewrites = 
 
 namespace {
 
-// Length of the decimal digit (Unicode category Nd, as a regular expression's \d)
-// starting at `text[at]`, or 0.
-std::size_t digit_at(std::string_view text, std::size_t at) {
-    const auto lead = static_cast<unsigned char>(text[at]);
-    if (lead < 0x80) {
-        return lead >= '0' && lead <= '9' ? 1 : 0;
-    }
-    const std::size_t length = lead >= 0xf0 ? 4 : lead >= 0xe0 ? 3 : lead >= 0xc0 ? 2 : 0;
-    if (length == 0 || at + length > text.size()) {
-        return 0;
-    }
-    std::uint32_t code = lead & (0x7fu >> length);
-    for (std::size_t i = 1; i < length; ++i) {
-        code = (code << 6) | (static_cast<unsigned char>(text[at + i]) & 0x3fu);
-    }
-    return Py_UNICODE_ISDECIMAL(static_cast<Py_UCS4>(code)) ? length : 0;
-}
-
 // End of the non-empty run of digits at `at`, or npos when there is none.
 std::size_t digits_end(std::string_view text, std::size_t at) {
-    std::size_t end = at;
-    while (end < text.size()) {
-        std::size_t length = digit_at(text, end);
-        if (length == 0) {
-            break;
-        }
-        end += length;
-    }
+    const std::size_t end = pm::skip_digits(text, at);
     return end == at ? std::string_view::npos : end;
 }
 

@@ -5,7 +5,7 @@
 
 #include "filters.hpp"
 #include "package_score.hpp"
-#include "../include/sorted_unique.hpp"
+#include <varkit/pm/sorted_unique.hpp>
 
 #include <algorithm>
 #include <deque>

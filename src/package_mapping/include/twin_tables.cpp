@@ -1,7 +1,7 @@
 #include "twin_tables.hpp"
 
 #include "name_rule.hpp"
-#include "sorted_unique.hpp"
+#include <varkit/pm/sorted_unique.hpp>
 
 #include <algorithm>
 #include <cstdint>
