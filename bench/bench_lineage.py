@@ -13,12 +13,13 @@ import glob
 import os
 import subprocess
 import sys
-import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "baseline"))
+sys.path.insert(0, HERE)
 
 import lineage_table  # noqa: E402
+from _mapping_run import best_time  # noqa: E402
 from varkit.package_mapping.deb import lineage  # noqa: E402
 
 OUT = os.path.join(HERE, "out", "lineage")
@@ -60,14 +61,6 @@ def prepare():
     return source, len(paragraphs), size
 
 
-def best_time(run, repeat):
-    best = float("inf")
-    for _ in range(repeat):
-        started = time.perf_counter()
-        run()
-        best = min(best, time.perf_counter() - started)
-    return best
-
 
 def main():
     parser = argparse.ArgumentParser()
@@ -77,10 +70,10 @@ def main():
     os.chdir(OUT)
     lineage.get_data = lambda: None
 
-    baseline = best_time(lineage_table.table_step, args.repeat)
+    baseline = best_time(lineage_table.table_step, OUT, args.repeat)
     with open(lineage_table.TABLE, "rb") as f:
         expected = f.read()
-    native = best_time(lineage.process, args.repeat)
+    native = best_time(lineage.process, OUT, args.repeat)
     with open(lineage_table.TABLE, "rb") as f:
         if f.read() != expected:
             sys.exit("FAIL: the tables differ")

@@ -17,12 +17,13 @@ import math
 import os
 import subprocess
 import sys
-import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "baseline"))
+sys.path.insert(0, HERE)
 
 import provenance_table  # noqa: E402
+from _mapping_run import best_time  # noqa: E402
 from varkit.package_mapping.orv import provenance  # noqa: E402
 
 OUT = os.path.join(HERE, "out", "provenance")
@@ -97,14 +98,6 @@ def write_tables(scale):
         json.dump(package_files, f)
 
 
-def best_time(run, repeat):
-    best = float("inf")
-    for _ in range(repeat):
-        started = time.perf_counter()
-        run()
-        best = min(best, time.perf_counter() - started)
-    return best
-
 
 def main():
     parser = argparse.ArgumentParser()
@@ -119,11 +112,11 @@ def main():
         paths = sum(len(files) for files in json.load(f).values())
     os.chdir(OUT)
 
-    baseline = best_time(provenance_table.process, args.repeat)
+    baseline = best_time(provenance_table.process, OUT, args.repeat)
     with open(provenance_table.RESULT, "rb") as f:
         expected = f.read()
     os.remove(provenance_table.RESULT)
-    native = best_time(provenance.process, args.repeat)
+    native = best_time(provenance.process, OUT, args.repeat)
     with open(provenance_table.RESULT, "rb") as f:
         result = f.read()
     if result != expected:
