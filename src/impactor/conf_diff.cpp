@@ -21,22 +21,13 @@ py::object get_rpm_conf_diff(const Globals &g, py::object url, py::object rpmnam
 }
 
 py::object get_confdiff_list(const Globals &g, py::object confdiff_path, py::object rpmname) {
-    if (!truthy(confdiff_path)) {
-        log(g, 3, text("confdiff file ", confdiff_path, " is not found."));
-        return py::list();
-    }
-    py::object document;
-    if (is_url_reachable(g, confdiff_path)) {
-        document = g.get("get_remote_json")(confdiff_path);
-    } else if (path_exists(g, confdiff_path)) {
-        document = read_json_file(g, confdiff_path);
-    } else {
-        log(g, 1, text("confdiff file ", confdiff_path, " is lost."));
+    std::optional<py::object> document = load_json_document(g, confdiff_path, "confdiff file ");
+    if (!document) {
         return py::list();
     }
 
     py::dict diffs;
-    for (py::handle package : document) {
+    for (py::handle package : *document) {
         if (!describes_package(package, rpmname)) {
             continue;
         }

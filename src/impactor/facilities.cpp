@@ -66,4 +66,20 @@ py::object read_json_file(const Globals &g, py::handle path) {
     return g.get("json").attr("loads")(content);
 }
 
+std::optional<py::object> load_json_document(const Globals &g, const py::object &path,
+                                             const char *label) {
+    if (!truthy(path)) {
+        log(g, 3, text(label, path, " is not found."));
+        return std::nullopt;
+    }
+    if (is_url_reachable(g, path)) {
+        return g.get("get_remote_json")(path);
+    }
+    if (path_exists(g, path)) {
+        return read_json_file(g, path);
+    }
+    log(g, 1, text(label, path, " is lost."));
+    return std::nullopt;
+}
+
 }  // namespace varkit::impactor

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <pybind11/pybind11.h>
+#include <optional>
 #include <string>
 #include <utility>
 #include <varkit/host.hpp>
@@ -77,5 +78,12 @@ private:
 
 // json.loads of the whole text of a local file, read as UTF-8 text.
 py::object read_json_file(const Globals &g, py::handle path);
+
+// The JSON document at `path`: fetched when it is a URL that answers, else read
+// from the local file. Without a path, logs `label` + path + " is not found."
+// (level 3); with a path that leads nowhere, `label` + path + " is lost."
+// (level 1); both give an empty optional.
+std::optional<py::object> load_json_document(const Globals &g, const py::object &path,
+                                             const char *label);
 
 }  // namespace varkit::impactor

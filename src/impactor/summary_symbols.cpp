@@ -22,23 +22,14 @@ bool names_library(const py::handle &library, const py::object &library_name) {
 
 py::object get_removed_symbols_from_summary(const Globals &g, py::object summary_path,
                                             py::object library_name, py::object library_dict) {
-    if (!truthy(summary_path)) {
-        log(g, 3, text("Summary file ", summary_path, " is not found."));
-        return not_found();
-    }
-    py::object summary;
-    if (is_url_reachable(g, summary_path)) {
-        summary = g.get("get_remote_json")(summary_path);
-    } else if (path_exists(g, summary_path)) {
-        summary = read_json_file(g, summary_path);
-    } else {
-        log(g, 1, text("Summary file ", summary_path, " is lost."));
+    std::optional<py::object> summary = load_json_document(g, summary_path, "Summary file ");
+    if (!summary) {
         return not_found();
     }
 
     py::list symbols;
     bool found = false;
-    for (py::handle package : summary) {
+    for (py::handle package : *summary) {
         for (py::handle library : libraries_of(package)) {
             if (names_library(library, library_name) && has_key(library, "removed_symbols")) {
                 symbols.attr("extend")(library[py::str("removed_symbols")]);
