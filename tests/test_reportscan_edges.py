@@ -1,4 +1,4 @@
-"""Edge cases of Parts 3.1-3.3 on hand-written XML (what real reports cannot show).
+"""Edge cases of the report reader on hand-written XML (what real reports cannot show).
 Each runs the native module and the baseline and also checks the concrete lines."""
 
 import pytest

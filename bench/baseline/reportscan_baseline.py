@@ -1,5 +1,5 @@
-"""Plain Python + lxml rendering of varkit.reportscan (spec Parts 3.1-3.3), written
-literally from the text. It is the benchmark's baseline and the tests' oracle; the
+"""Plain Python + lxml rendering of varkit.reportscan, step by step as the
+reader is defined. It is the benchmark's baseline and the tests' oracle; the
 package never imports it.
 
 ``ABI_LOG`` is looked up in this module at call time, so callers may replace it.

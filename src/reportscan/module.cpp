@@ -1,4 +1,4 @@
-// varkit.reportscan: the ABI report reader (spec Parts 3.1-3.3).
+// varkit.reportscan: the ABI compliance report reader.
 //
 // Two ways through a document:
 //  - the fast path (scan.cpp): reportscan() streams the file or body through

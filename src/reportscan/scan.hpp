@@ -1,6 +1,6 @@
 // The native core of varkit.reportscan: one streaming libxml2 SAX2 pass over an
 // ABI compliance report document, producing for every `report` element (in
-// document order) its printed text and its report result (spec Parts 3.1-3.3).
+// document order) its printed text and its report result.
 //
 // No Python here: the fuzz target links this alone. The Python side (module.cpp)
 // prints the text, logs the first failure and builds the result objects.
