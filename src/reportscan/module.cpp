@@ -10,12 +10,14 @@
 //    of the readers in the module namespace (it then calls what is bound), and
 //    for every document the fast path hands back (DOCTYPE, entities, syntax
 //    errors, unreadable files...), so lxml gives the verdict and the error text.
+#include "report_memo.hpp"
 #include "scan.hpp"
 
 #include <varkit/host.hpp>
 
 #include <libxml/parser.h>
 
+#include <memory>
 #include <string>
 
 namespace py = pybind11;
@@ -423,6 +425,18 @@ py::object emit(ScanOutcome &outcome, host::Output &out) {
     return std::move(total);
 }
 
+// The reports this module instance has read (see report_memo.hpp); nullptr when
+// the module's namespace no longer holds them.
+constexpr const char *kMemoName = "_report_memo";
+
+ReportMemo *report_memo(const Globals &g) {
+    PyObject *capsule = PyDict_GetItemString(g.dict().ptr(), kMemoName);  // borrowed
+    if (capsule == nullptr || !PyCapsule_IsValid(capsule, kMemoName)) {
+        return nullptr;
+    }
+    return static_cast<ReportMemo *>(PyCapsule_GetPointer(capsule, kMemoName));
+}
+
 py::object scan_body(const Globals &g, host::Output &out, py::object xml_path_or_url) {
     const bool is_str = PyUnicode_Check(xml_path_or_url.ptr()) != 0;
     bool is_url;
@@ -463,12 +477,25 @@ py::object scan_body(const Globals &g, host::Output &out, py::object xml_path_or
                 auto path = py::reinterpret_steal<py::bytes>(encoded);
                 std::string bytes = path;
                 if (bytes.find('\0') == std::string::npos) {
+                    ReportMemo *memo = report_memo(g);
+                    FileState before;
+                    const bool known = memo != nullptr && file_state(bytes.c_str(), before);
+                    if (known) {
+                        if (auto kept = memo->find(bytes, before)) {
+                            ScanOutcome copy = *kept;  // emit() hands the text on piece by piece
+                            return emit(copy, out);
+                        }
+                    }
                     ScanOutcome outcome;
                     {
                         py::gil_scoped_release unlocked;
                         outcome = scan_file(bytes.c_str());
                     }
                     if (outcome.status != ScanOutcome::Status::Delegate) {
+                        FileState after;
+                        if (known && file_state(bytes.c_str(), after) && after == before) {
+                            memo->keep(bytes, before, std::make_shared<const ScanOutcome>(outcome));
+                        }
                         return emit(outcome, out);
                     }
                 }
@@ -576,6 +603,11 @@ VARKIT_MODULE(reportscan, m) {
     host::bind_module(m, "requests", "requests");
     host::bind_module(m, "etree", "lxml.etree");
     host::bind_from(m, "varkit.logger", {"ABI_LOG"});
+    m.attr(rs::kMemoName) = py::capsule(std::make_unique<rs::ReportMemo>().release(), rs::kMemoName,
+                                        [](PyObject *capsule) {
+                                            std::unique_ptr<rs::ReportMemo>(static_cast<rs::ReportMemo *>(
+                                                PyCapsule_GetPointer(capsule, rs::kMemoName)));
+                                        });
 
     host::def(m, "reportscan", &rs::reportscan, py::arg("xml_path_or_url"),
               "Read the ABI compliance report(s) at a local path or http(s) URL, print them\n"

@@ -1,0 +1,36 @@
+"""A report read again gives what the first reading gave, and a changed file is read anew."""
+import os
+import shutil
+
+from _reportscan_support import REPORTS, baseline, native, run
+
+
+def test_reading_again_repeats_output_and_gives_fresh_results(tmp_path):
+    report = tmp_path / "compat_report.xml"
+    shutil.copy(REPORTS / "libgeom.xml", report)
+    first = run(native, "reportscan", str(report))
+    second = run(native, "reportscan", str(report))
+    assert first == second == run(baseline, "reportscan", str(report))
+    assert first[1], "the binary report has changed symbols"
+
+    # the caller owns what it got: changing it leaves the next reading alone
+    first_result = native.reportscan(str(report))
+    first_result[0][0]["affected_symbols"].add("injected")
+    first_result.append("junk")
+    assert run(native, "reportscan", str(report)) == second
+
+
+def test_changed_file_is_read_anew(tmp_path):
+    report = tmp_path / "compat_report.xml"
+    shutil.copy(REPORTS / "libgeom.xml", report)
+    before = run(native, "reportscan", str(report))
+    stamp = os.stat(report).st_mtime_ns
+    shutil.copy(REPORTS / "libqueue.xml", report)
+    after = run(native, "reportscan", str(report))
+    assert after == run(baseline, "reportscan", str(report)) and after != before
+
+    report.write_text("<reports><report kind='binary'>")  # now unreadable
+    broken = run(native, "reportscan", str(report))
+    assert broken[1] == [] and broken[2][0][1].startswith("Failed to parse XML from")
+    os.utime(report, ns=(stamp, stamp))  # old times, new content: still read anew
+    assert run(native, "reportscan", str(report)) == broken
