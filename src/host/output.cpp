@@ -35,6 +35,17 @@ void Output::print(std::string_view line) {
     }
 }
 
+void Output::write_str(py::handle text) {
+    flush();
+    if (PyUnicode_Check(text.ptr()) && PyUnicode_GET_LENGTH(text.ptr()) == 0) {
+        return;  // print() of nothing writes nothing
+    }
+    PyObject *stdout_object = PySys_GetObject("stdout");  // borrowed
+    if (stdout_object != nullptr && stdout_object != Py_None) {
+        py::reinterpret_borrow<py::object>(stdout_object).attr("write")(text);
+    }
+}
+
 void Output::flush() {
     if (buffer_.empty()) {
         return;

@@ -425,16 +425,66 @@ py::object emit(ScanOutcome &outcome, host::Output &out) {
     return std::move(total);
 }
 
-// The reports this module instance has read (see report_memo.hpp); nullptr when
+// A report file as read once: the text reportscan() prints for it and its
+// document result, whose copies later readings hand out.
+struct KeptReading {
+    py::str text;
+    py::list result;
+};
+using Memo = ReadingMemo<KeptReading>;
+
+// The readings this module instance keeps (see report_memo.hpp); nullptr when
 // the module's namespace no longer holds them.
 constexpr const char *kMemoName = "_report_memo";
 
-ReportMemo *report_memo(const Globals &g) {
+Memo *report_memo(const Globals &g) {
     PyObject *capsule = PyDict_GetItemString(g.dict().ptr(), kMemoName);  // borrowed
     if (capsule == nullptr || !PyCapsule_IsValid(capsule, kMemoName)) {
         return nullptr;
     }
-    return static_cast<ReportMemo *>(PyCapsule_GetPointer(capsule, kMemoName));
+    return static_cast<Memo *>(PyCapsule_GetPointer(capsule, kMemoName));
+}
+
+// A new document result with the same records: new lists, dicts and sets.
+py::list copy_result(const py::list &result) {
+    py::list copy;
+    for (py::handle section : result) {
+        py::list records;
+        for (py::handle record : section) {
+            py::dict fresh;
+            fresh["header_name"] = record["header_name"];
+            PyObject *symbols = PySet_New(py::object(record["affected_symbols"]).ptr());
+            if (symbols == nullptr) {
+                throw py::error_already_set();
+            }
+            fresh["affected_symbols"] = py::reinterpret_steal<py::object>(symbols);
+            records.append(fresh);
+        }
+        copy.append(records);
+    }
+    return copy;
+}
+
+// The complete reading of a local file, printed and kept for the next time.
+py::object emit_and_keep(ScanOutcome &outcome, host::Output &out, Memo &memo,
+                         const std::string &path, const FileState &state) {
+    auto kept = std::make_shared<KeptReading>();
+    std::string text;
+    for (const ReportOutput &report : outcome.reports) {
+        text.append(kSeparator).push_back('\n');
+        for (const std::string &piece : report.text) {
+            text.append(piece);
+        }
+        for (const Section &section : report.result) {
+            kept->result.append(section_to_py(section));
+        }
+    }
+    kept->text = host::to_str(text);
+    const std::size_t bytes = footprint(outcome);
+    out.write_str(kept->text);
+    py::list result = copy_result(kept->result);
+    memo.keep(path, state, std::move(kept), bytes);
+    return std::move(result);
 }
 
 py::object scan_body(const Globals &g, host::Output &out, py::object xml_path_or_url) {
@@ -477,13 +527,13 @@ py::object scan_body(const Globals &g, host::Output &out, py::object xml_path_or
                 auto path = py::reinterpret_steal<py::bytes>(encoded);
                 std::string bytes = path;
                 if (bytes.find('\0') == std::string::npos) {
-                    ReportMemo *memo = report_memo(g);
+                    Memo *memo = report_memo(g);
                     FileState before;
                     const bool known = memo != nullptr && file_state(bytes.c_str(), before);
                     if (known) {
                         if (auto kept = memo->find(bytes, before)) {
-                            ScanOutcome copy = *kept;  // emit() hands the text on piece by piece
-                            return emit(copy, out);
+                            out.write_str(kept->text);
+                            return copy_result(kept->result);
                         }
                     }
                     ScanOutcome outcome;
@@ -493,8 +543,9 @@ py::object scan_body(const Globals &g, host::Output &out, py::object xml_path_or
                     }
                     if (outcome.status != ScanOutcome::Status::Delegate) {
                         FileState after;
-                        if (known && file_state(bytes.c_str(), after) && after == before) {
-                            memo->keep(bytes, before, std::make_shared<const ScanOutcome>(outcome));
+                        if (known && is_complete(outcome) && file_state(bytes.c_str(), after) &&
+                            after == before) {
+                            return emit_and_keep(outcome, out, *memo, bytes, before);
                         }
                         return emit(outcome, out);
                     }
@@ -603,9 +654,9 @@ VARKIT_MODULE(reportscan, m) {
     host::bind_module(m, "requests", "requests");
     host::bind_module(m, "etree", "lxml.etree");
     host::bind_from(m, "varkit.logger", {"ABI_LOG"});
-    m.attr(rs::kMemoName) = py::capsule(std::make_unique<rs::ReportMemo>().release(), rs::kMemoName,
+    m.attr(rs::kMemoName) = py::capsule(std::make_unique<rs::Memo>().release(), rs::kMemoName,
                                         [](PyObject *capsule) {
-                                            std::unique_ptr<rs::ReportMemo>(static_cast<rs::ReportMemo *>(
+                                            std::unique_ptr<rs::Memo>(static_cast<rs::Memo *>(
                                                 PyCapsule_GetPointer(capsule, rs::kMemoName)));
                                         });
 

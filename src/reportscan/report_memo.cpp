@@ -1,7 +1,5 @@
 #include "report_memo.hpp"
 
-#include <algorithm>
-
 namespace varkit::reportscan {
 
 namespace {
@@ -9,6 +7,8 @@ namespace {
 long long nanoseconds(const struct timespec &time) {
     return static_cast<long long>(time.tv_sec) * 1000000000LL + time.tv_nsec;
 }
+
+}  // namespace
 
 std::size_t footprint(const ScanOutcome &outcome) {
     std::size_t bytes = sizeof(ScanOutcome);
@@ -28,8 +28,6 @@ std::size_t footprint(const ScanOutcome &outcome) {
     return bytes;
 }
 
-}  // namespace
-
 bool FileState::operator==(const FileState &other) const {
     return device == other.device && inode == other.inode && size == other.size &&
            modified_ns == other.modified_ns && changed_ns == other.changed_ns;
@@ -48,49 +46,16 @@ bool file_state(const char *path, FileState &state) {
     return true;
 }
 
-std::shared_ptr<const ScanOutcome> ReportMemo::find(const std::string &path, const FileState &state) {
-    auto entry = std::find_if(entries_.begin(), entries_.end(),
-                              [&](const Entry &e) { return e.path == path; });
-    if (entry == entries_.end()) {
-        return nullptr;
-    }
-    if (!(entry->state == state)) {  // the file changed since: forget the old reading
-        bytes_ -= entry->bytes;
-        entries_.erase(entry);
-        return nullptr;
-    }
-    entries_.splice(entries_.begin(), entries_, entry);
-    return entries_.front().outcome;
-}
-
-void ReportMemo::keep(const std::string &path, const FileState &state,
-                      std::shared_ptr<const ScanOutcome> outcome) {
-    if (outcome->status != ScanOutcome::Status::Ok ||
-        static_cast<std::size_t>(state.size) > kLargestDocument) {
-        return;
-    }
-    for (const ReportOutput &report : outcome->reports) {
-        if (report.failed) {
-            return;
-        }
-    }
-    const std::size_t bytes = footprint(*outcome);
-    if (bytes > kBudgetBytes) {
-        return;
-    }
-    entries_.remove_if([&](const Entry &e) {
-        if (e.path == path) {
-            bytes_ -= e.bytes;
-            return true;
-        }
+bool is_complete(const ScanOutcome &outcome) {
+    if (outcome.status != ScanOutcome::Status::Ok) {
         return false;
-    });
-    while (!entries_.empty() && bytes_ + bytes > kBudgetBytes) {
-        bytes_ -= entries_.back().bytes;
-        entries_.pop_back();
     }
-    entries_.push_front(Entry{path, state, std::move(outcome), bytes});
-    bytes_ += bytes;
+    for (const ReportOutput &report : outcome.reports) {
+        if (report.failed) {
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace varkit::reportscan

@@ -20,6 +20,8 @@ public:
     void write(std::string_view text);
     // print(line): the text and a line break.
     void print(std::string_view line);
+    // Writes a Python str as it is, after what is buffered.
+    void write_str(pybind11::handle text);
     // Hands the buffered text to the current sys.stdout (dropped when it is None).
     void flush();
     // Forgets the buffered text without writing it.
