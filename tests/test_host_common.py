@@ -302,3 +302,15 @@ def test_find_symbols_without_matches(capsys, symbol_list):
     table, result = _table(), {}
     assert common.find_symbols_in_file(["alpha"], result, "p", "l", table, symbol_list=symbol_list) is False
     assert table.rows == [] and result == {} and capsys.readouterr().out == ""
+
+
+def test_soname_follows_the_file_when_it_is_replaced(tmp_path):
+    library = tmp_path / "libswap.so"
+    for soname in ("libswap.so.1", "libswap.so.2"):
+        source = tmp_path / "swap.c"
+        source.write_text("int swap_value(void) { return 1; }\n")
+        built = tmp_path / "built.so"
+        subprocess.run(["gcc", "-shared", "-fPIC", f"-Wl,-soname,{soname}", "-o", str(built),
+                        str(source)], check=True)
+        os.replace(built, library)  # a new inode, as a package upgrade installs it
+        assert common.get_soname_from_lib(str(library)) == soname

@@ -454,9 +454,33 @@ def _soname(elf: ELFFile) -> str:
     return ""
 
 
+# Shared-object names already read, per file state: a directory walk asks for
+# the same few libraries once per checked file.
+_SONAME_CACHE_SIZE = 4096
+_soname_cache: dict[str, tuple[tuple[int, ...], str]] = {}
+
+
+def _file_signature(path: Any) -> tuple[int, ...] | None:
+    try:
+        info = os.stat(path)
+    except (OSError, TypeError, ValueError):
+        return None
+    return (info.st_dev, info.st_ino, info.st_size, info.st_mtime_ns, info.st_ctime_ns)
+
+
 def get_soname_from_lib(path: str) -> str:
     """DT_SONAME of a shared library, or ""."""
-    return _with_elf(path, _soname, "")
+    signature = _file_signature(path)
+    if signature is None or not isinstance(path, str):
+        return _with_elf(path, _soname, "")
+    known = _soname_cache.get(path)
+    if known is not None and known[0] == signature:
+        return known[1]
+    soname = _with_elf(path, _soname, "")
+    if len(_soname_cache) >= _SONAME_CACHE_SIZE:
+        _soname_cache.clear()
+    _soname_cache[path] = (signature, soname)
+    return soname
 
 
 # --------------------------------------------------------------------------
