@@ -51,15 +51,15 @@ def get_modules_used_by(path: str) -> list[str]:
 def _module_files(name: str) -> list[str]:
     """Files that make up the top-level module ``name`` in this interpreter."""
     try:
-        spec = importlib.util.find_spec(name)
+        found = importlib.util.find_spec(name)
     except (ImportError, ValueError, AttributeError):
         return []
-    if spec is None:
+    if found is None:
         return []
     files: list[str] = []
-    if spec.has_location and spec.origin and os.path.isfile(spec.origin):
-        files.append(spec.origin)
-    for directory in spec.submodule_search_locations or ():
+    if found.has_location and found.origin and os.path.isfile(found.origin):
+        files.append(found.origin)
+    for directory in found.submodule_search_locations or ():
         files.append(directory)
     return files
 

@@ -18,6 +18,7 @@
 #include <libxml/parser.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace py = pybind11;
@@ -164,6 +165,21 @@ bool not_safe(py::handle severity) {
     return result != 0;
 }
 
+// ", Problem: <id>, Change: <expanded text>" of the element's first problem and
+// that problem's first change; nothing when either is missing.
+std::optional<std::string> problem_change(py::handle element) {
+    py::object problem = element.attr("find")("problem");
+    if (problem.is_none()) {
+        return std::nullopt;
+    }
+    py::object id = problem.attr("get")("id", "");
+    py::object change = problem.attr("find")("change");
+    if (change.is_none()) {
+        return std::nullopt;
+    }
+    return ", Problem: " + s(id) + ", Change: " + s(expand(change));
+}
+
 py::object lx_symbols(const Globals &, host::Output &out, py::handle node, py::handle severity) {
     py::object headers =
         node.attr("xpath")("header[@name][library[@name][symbol[@name][problem[@id][change]]]]");
@@ -184,18 +200,9 @@ py::object lx_symbols(const Globals &, host::Output &out, py::handle node, py::h
                     symbols.add(name);
                 }
                 out.print("    Symbol: " + s(name));
-                py::object problem = symbol.attr("find")("problem");
-                if (problem.is_none()) {
-                    continue;
+                if (auto change = problem_change(symbol)) {
+                    out.print("      Symbol: " + s(name) + *change);
                 }
-                py::object id = problem.attr("get")("id", "");
-                py::object change = problem.attr("find")("change");
-                if (change.is_none()) {
-                    continue;
-                }
-                std::string line = "      Symbol: " + s(name) + ", Problem: " + s(id) + ", Change: ";
-                line += s(expand(change));
-                out.print(line);
             }
         }
         record["header_name"] = header.attr("get")("name");
@@ -214,19 +221,9 @@ py::object lx_constants(const Globals &, host::Output &out, py::handle node, py:
     for (py::handle header : headers) {
         out.print("  Header: " + s(header.attr("get")("name")));
         for (py::handle constant : header.attr("xpath")("constant[@name]")) {
-            py::object problem = constant.attr("find")("problem");
-            if (problem.is_none()) {
-                continue;
+            if (auto change = problem_change(constant)) {
+                out.print("    Constant: " + s(constant.attr("get")("name")) + *change);
             }
-            py::object id = problem.attr("get")("id", "");
-            py::object change = problem.attr("find")("change");
-            if (change.is_none()) {
-                continue;
-            }
-            std::string line = "    Constant: " + s(constant.attr("get")("name")) +
-                               ", Problem: " + s(id) + ", Change: ";
-            line += s(expand(change));
-            out.print(line);
         }
     }
     return py::none();
@@ -245,16 +242,8 @@ py::object lx_types(const Globals &, host::Output &out, py::handle node, py::han
         py::dict record;
         out.print("  Header: " + s(header.attr("get")("name")));
         for (py::handle type : header.attr("xpath")("type[@name]")) {
-            py::object problem = type.attr("find")("problem");
-            if (!problem.is_none()) {
-                py::object id = problem.attr("get")("id", "");
-                py::object change = problem.attr("find")("change");
-                if (!change.is_none()) {
-                    std::string line = "    Type: " + s(type.attr("get")("name")) +
-                                       ", Problem: " + s(id) + ", Change: ";
-                    line += s(expand(change));
-                    out.print(line);
-                }
+            if (auto change = problem_change(type)) {
+                out.print("    Type: " + s(type.attr("get")("name")) + *change);
             }
             py::object affected = type.attr("find")("affected");
             if (affected.is_none()) {
