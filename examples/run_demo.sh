@@ -32,9 +32,9 @@ show() {
     if [ "$status" = 0 ]; then meaning=("nothing affected")
     elif [ "$status" = 2 ]; then meaning=("usage error")
     else
-        (( status & 1 )) && meaning+=("affected")
+        (( status & 8 )) && meaning+=("affected")
         (( status & 4 )) && meaning+=("maybe affected")
-        (( status & 8 )) && meaning+=("not checked")
+        (( status & 1 )) && meaning+=("not checked or failed")
     fi
     printf '(exit status %s: %s)\n' "$status" "$(IFS=,; echo "${meaning[*]}")"
 }

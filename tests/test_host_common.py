@@ -15,7 +15,7 @@ import prettytable
 import pytest
 import requests
 
-from varkit import common
+from varkit import common, libpath
 from varkit.common import FileType
 
 CC = shutil.which("gcc") or shutil.which("cc")
@@ -58,7 +58,7 @@ def test_elf_file_types(elf, name, expected):
 
 def test_runnable_system_library_is_a_library():
     # libc.so.6 names a program interpreter, like a PIE, but is a library.
-    libc = [p for p in (os.path.join(d, "libc.so.6") for d in common._library_dirs()) if os.path.isfile(p)]
+    libc = [p for p in (os.path.join(d, "libc.so.6") for d in libpath.loader_dirs()) if os.path.isfile(p)]
     if not libc:
         pytest.skip("no glibc here")
     assert common.get_file_type(libc[0]) == FileType.DYNAMIC_LIBRARY

@@ -1,6 +1,6 @@
 """The ``varkit`` command: options, the impact check they ask for, the report.
 
-    varkit --checkabi --with-symbol --search-local RESULTS --check-local FILE_OR_DIR
+    varkit --checkabi --with-symbol --search-local RESULTS --check-local FILE_OR_DIR...
     varkit --checkconf --search-remote URL --check-local A,B
     varkit --checkexec --search-remote URL --check-local SCRIPT -f table -o report.txt
 
@@ -10,62 +10,65 @@ printed as JSON (default) or as tables; each per-file map gains "verdict",
 alone: whatever the checks and the commands they run print on their way goes
 to standard error.
 
-Exit status: 0 when every file is "not affected"; otherwise the sum of 1 (a file
-is affected), 4 (maybe affected) and 8 (a file could not be checked); 2 for a
-usage error or a rejected result location.
+The command always answers with a whole result. A file whose check fails is
+"not checked" with the error as its reason, and the other files are checked
+as usual; an interrupted run (SIGINT, SIGTERM) reports the files checked so
+far and marks the rest "not checked" (a second interrupt ends the process at
+once); an error of varkit itself is one line on standard error, and the
+result so far is still printed. Exit status: see varkit.command_line.EPILOG.
 """
 
 from __future__ import annotations
 
 import contextlib
-import json
+import errno
 import os
+import signal
+import stat
 import sys
+import traceback
 from typing import Any, Callable, Iterator, Optional, Sequence, TextIO
 
+from varkit import command_line, report_output
 from varkit import verdict as verdicts
 
-# Option destination -> check kind understood by the impact check.
-CHECK_KINDS = (("checkabi", "ABI"), ("checkconf", "CONF"), ("checkexec", "EXEC"))
-
-# Operations that compare two sets of RPM packages; this package only checks local files.
-OUTSIDE_OPERATIONS = ("checkability", "checkfile", "scan_dep", "multi_packages", "local")
-
-VERDICT_KEYS = ("verdict", "reasons", "notes")
+BUG_HINT = "please report it, with the command line and the output of --verbose"
 
 
-def _json_default(value: Any) -> Any:
-    if isinstance(value, (set, frozenset)):
-        return sorted(value, key=str)
-    return str(value)
+class Interrupted(BaseException):
+    """The run was stopped by a signal; ``name`` is the signal's name."""
+
+    def __init__(self, name: str) -> None:
+        super().__init__(name)
+        self.name = name
 
 
-def render_json(result: dict) -> str:
-    return json.dumps(result, indent=4, ensure_ascii=False, default=_json_default)
+@contextlib.contextmanager
+def _signals_interrupt() -> Iterator[None]:
+    """SIGINT and SIGTERM stop the run once; a second one ends the process."""
+    if not _in_main_thread():
+        yield
+        return
+    previous = {number: signal.getsignal(number) for number in (signal.SIGINT, signal.SIGTERM)}
+
+    def interrupt(number: int, _frame: Any) -> None:
+        for each in previous:
+            signal.signal(each, signal.SIG_DFL)
+        raise Interrupted(signal.Signals(number).name)
+
+    for number in previous:
+        signal.signal(number, interrupt)
+    try:
+        yield
+    finally:
+        for number, handler in previous.items():
+            signal.signal(number, handler)
 
 
-def render_table(result: dict) -> str:
-    from prettytable import PrettyTable
+def _in_main_thread() -> bool:
+    import threading
 
-    blocks = []
-    for entry in result["library"]:
-        lines = [f"{entry.get('dest_file', '?')} [{entry.get('check_type', '')}]: "
-                 f"{entry.get('verdict', '')}"]
-        lines += [f"  - {reason}" for reason in entry.get("reasons", [])]
-        lines += [f"  note: {note}" for note in entry.get("notes", [])]
-        table = PrettyTable(["Key", "Value"])
-        table.align = "l"
-        table.max_width = 100
-        for key, value in entry.items():
-            if key in ("dest_file", "check_type") + VERDICT_KEYS:
-                continue
-            text = value if isinstance(value, str) else json.dumps(
-                value, ensure_ascii=False, default=_json_default)
-            table.add_row([key, text])
-        blocks.append("\n".join(lines) + "\n" + str(table))
-    counts = ", ".join(f"{n} {name}" for name, n in result["files"].items() if n)
-    blocks.append(f"verdict: {result['verdict']} ({counts or 'no files'})")
-    return "\n\n".join(blocks)
+    return threading.current_thread() is threading.main_thread()
 
 
 @contextlib.contextmanager
@@ -83,98 +86,251 @@ def _output_to_stderr() -> Iterator[None]:
         os.close(saved)
 
 
-@contextlib.contextmanager
-def _progress(impactor: Any, stream: TextIO) -> Iterator[None]:
-    """Shows files checked and the current file while a directory is walked."""
-    if not stream.isatty():
-        yield
-        return
-    original: Callable[..., Any] = impactor.search_source_for_dest_file
-    count = 0
-
-    def counting(search: Any, path: Any, file_map: Any, check_type: Any) -> Any:
-        nonlocal count
-        count += 1
-        stream.write(f"\r\x1b[K[{count}] {path}"[:200])
-        stream.flush()
-        return original(search, path, file_map, check_type)
-
-    impactor.search_source_for_dest_file = counting
+def file_problem(path: str) -> Optional[str]:
+    """Why ``path`` cannot be checked as a file, or None when it can be read."""
     try:
-        yield
-    finally:
-        impactor.search_source_for_dest_file = original
-        stream.write("\r\x1b[K")
-        stream.flush()
-
-
-def run_check(options: Any, check_type: str, result: dict) -> Optional[bool]:
-    """Runs one kind of check; None when the driver rejected its inputs."""
-    from varkit import common, impactor
-
-    first = len(result["library"])
-    with _output_to_stderr(), _progress(impactor, sys.stderr):
-        if options.search_remote:
-            passed = impactor.use_remote_result_check_local(
-                options.search_remote, options.check_local, result, check_type)
-        else:
-            passed = impactor.use_local_result_check_local(
-                options.search_local or "", options.check_local, result, check_type)
-    checked = result["library"][first:]
-    if not passed and not checked:
+        mode = os.stat(path).st_mode
+    except OSError as exc:
+        if exc.errno == errno.ELOOP:
+            return "it is a loop of symbolic links"
+        if os.path.islink(path):
+            return f"it is a broken symbolic link (to {os.readlink(path)})"
+        return f"it cannot be read ({exc.strerror})"
+    if stat.S_ISDIR(mode):
         return None
-    for file_map in checked:
-        file_map.setdefault("check_type", check_type)
+    if not stat.S_ISREG(mode):
+        kinds = ((stat.S_ISFIFO, "a FIFO"), (stat.S_ISSOCK, "a socket"), (stat.S_ISCHR, "a device"),
+                 (stat.S_ISBLK, "a device"))
+        kind = next((name for test, name in kinds if test(mode)), "a special file")
+        return f"it is not a regular file but {kind}"
+    try:
+        with open(path, "rb"):
+            pass
+    except OSError as exc:
+        return f"it cannot be read ({exc.strerror})"
+    return None
+
+
+def unreadable_directories(top: str) -> list[tuple[str, str]]:
+    """(directory, reason) for each directory under ``top`` the walk cannot list."""
+    errors: list[OSError] = []
+    for directory, subdirectories, _ in os.walk(top, onerror=errors.append):
+        if os.path.abspath(directory) == "/" == os.path.abspath(top):
+            subdirectories[:] = [d for d in subdirectories if d not in ("proc", "sys", "dev", "run")]
+    return [(str(error.filename), error.strerror or str(error)) for error in errors]
+
+
+class Run:
+    """One run of the command over its targets, for one or more check kinds."""
+
+    def __init__(self, location: str, remote: bool, targets: Sequence[str],
+                 progress: Optional[TextIO]) -> None:
+        self.location = location
+        self.remote = remote
+        self.targets = list(targets)
+        self.result: dict = {"library": []}
+        self.interrupted: Optional[str] = None
+        self.error: Optional[str] = None
+        self._progress = progress
+        self._count = 0
+        self._current: Optional[tuple[str, dict]] = None
+        self._pending: list[tuple[str, str]] = []
+
+    def check(self, kinds: Sequence[str]) -> None:
+        from varkit import impactor
+
+        self._pending = [(kind, target) for kind in kinds for target in self.targets]
+        original = impactor.search_source_for_dest_file
+        impactor.search_source_for_dest_file = self._guarded(original)
+        try:
+            with _output_to_stderr():
+                while self._pending:
+                    kind, target = self._pending[0]
+                    self._check_target(impactor, kind, target)
+                    self._pending.pop(0)
+        except Interrupted as stop:
+            self.interrupted = stop.name
+            self._mark_unfinished()
+        except Exception as exc:  # an error of varkit itself, outside any one file's check
+            self.error = f"{type(exc).__name__}: {exc}"
+            self._log_traceback()
+            self._mark_unfinished()
+        finally:
+            impactor.search_source_for_dest_file = original
+            if self._progress is not None:
+                self._progress.write("\r\x1b[K")
+                self._progress.flush()
+
+    def _check_target(self, impactor: Any, kind: str, target: str) -> None:
+        if os.path.isdir(target):
+            impactor.search_source_for_dest_dir(self.location, target, self.result, kind)
+            for directory, reason in unreadable_directories(target):
+                self.result["library"].append(
+                    {"dest_file": directory, "check_type": kind, "walk_error": [reason]})
+        else:
+            file_map: dict = {}
+            impactor.search_source_for_dest_file(self.location, target, file_map, kind)
+            self.result["library"].append(file_map)
+
+    def _guarded(self, original: Callable[..., Any]) -> Callable[..., Any]:
+        """The per-file check, with its failures kept to the file that met them."""
+
+        def checked(search: Any, path: Any, file_map: Any, check_type: Any) -> Any:
+            self._current = (path, file_map)
+            self._show_progress(path)
+            problem = file_problem(path) if isinstance(path, str) else None
+            try:
+                passed = original(search, path, file_map, check_type)
+            except Exception as exc:
+                file_map.setdefault("dest_file", path)
+                file_map.setdefault("check_failed", []).append([type(exc).__name__, str(exc)])
+                self._log_traceback()
+                passed = False
+            if isinstance(file_map, dict):
+                file_map.setdefault("check_type", check_type)
+                if problem:
+                    file_map.setdefault("file_unreadable", []).append(problem)
+            self._current = None
+            return passed
+
+        return checked
+
+    def _show_progress(self, path: Any) -> None:
+        if self._progress is None:
+            return
+        self._count += 1
+        self._progress.write(f"\r\x1b[K[{self._count}] {path}"[:200])
+        self._progress.flush()
+
+    def _mark_unfinished(self) -> None:
+        why = f"interrupted by {self.interrupted}" if self.interrupted else "stopped by an error"
+        library = self.result["library"]
+        if self._current is not None:
+            path, file_map = self._current
+            if not any(entry is file_map for entry in library):
+                file_map.setdefault("dest_file", path)
+                library.append(file_map)
+            file_map.setdefault("interrupted", []).append(f"the run was {why} during this check")
+        for index, (kind, target) in enumerate(self._pending):
+            started = index == 0 and os.path.isdir(target)
+            what = "the rest of this directory" if started else "this target"
+            library.append({"dest_file": target, "check_type": kind,
+                            "interrupted": [f"the run was {why} before {what} was checked"]})
+        self._pending = []
+
+    @staticmethod
+    def _log_traceback() -> None:
+        from varkit.logger import ABI_LOG
+
+        ABI_LOG(3, traceback.format_exc())
+
+
+def judge_all(result: dict, remote: bool) -> list[str]:
+    """Gives every per-file map its verdict; the verdict names in order."""
+    from varkit import common
+
+    for file_map in result["library"]:
         path = file_map.get("dest_file")
-        file_type = common.get_file_type(path) if isinstance(path, str) else None
-        judged = verdicts.judge(file_map, check_type, bool(options.search_remote), file_type)
+        typed = isinstance(path, str) and not verdicts.blocked(file_map)
+        file_type = common.get_file_type(path) if typed else None
+        judged = verdicts.judge(file_map, file_map.get("check_type", ""), remote, file_type)
         file_map["verdict"] = judged.verdict
         file_map["reasons"] = judged.reasons
         file_map["notes"] = judged.notes
-    return bool(passed)
-
-
-def _usage_error(message: str) -> int:
-    sys.stderr.write(f"varkit: {message}\n")
-    return verdicts.EXIT_USAGE
-
-
-def main(argv: Optional[Sequence[str]] = None) -> int:
-    from varkit import logger
-    from varkit.cmdline import get_options
-
-    options = get_options(list(argv) if argv is not None else None)
-    logger.set_verbose(bool(options.verbose))
-
-    kinds = [kind for dest, kind in CHECK_KINDS if getattr(options, dest)]
-    if not options.check_local:
-        asked = [f"--{dest.replace('_', '-')}" for dest in OUTSIDE_OPERATIONS + ("checkabi",
-                 "checkconf", "checkexec") if getattr(options, dest)]
-        return _usage_error(
-            f"{' '.join(asked) or 'this operation'} without --check-local compares RPM package "
-            "sets, which this package does not do; give --check-local FILE_OR_DIR to check "
-            "your own files")
-    if options.checkabi and not options.with_symbol:
-        return _usage_error("--check-local with --checkabi needs --with-symbol")
-
-    result: dict = {"library": []}
-    for kind in kinds:
-        if run_check(options, kind, result) is None:
-            return _usage_error(f"the {kind} check could not start: see the message above")
-
     names = [entry["verdict"] for entry in result["library"]]
     result["verdict"] = verdicts.overall(names)
     result["files"] = {name: names.count(name) for name in (
         verdicts.AFFECTED, verdicts.MAYBE_AFFECTED, verdicts.NOT_CHECKED, verdicts.NOT_AFFECTED)}
+    return names
 
-    text = render_table(result) if options.format == "table" else render_json(result)
-    if options.output_log:
-        with open(options.output_log, "w", encoding="utf-8") as handle:
-            handle.write(text + "\n")
-    else:
-        sys.stdout.write(text + "\n")
-    return verdicts.exit_status(names)
+
+def _usage_error(message: str) -> int:
+    sys.stderr.write(f"{command_line.PROG}: {message}\n")
+    return verdicts.EXIT_USAGE
+
+
+def _location_problem(location: str, remote: bool) -> Optional[str]:
+    from varkit import common
+
+    if remote:
+        if not common.is_url_reachable(location):
+            return f"the result location {location} is not reachable"
+        return None
+    if not os.path.isdir(location):
+        return f"the result location {location} is not a directory"
+    return None
+
+
+def _write(text: str, output: Optional[report_output.OutputFile]) -> None:
+    if output is not None:
+        output.commit(text + "\n")
+        return
+    sys.stdout.write(text + "\n")
+    sys.stdout.flush()
+
+
+def main(argv: Optional[Sequence[str]] = None) -> int:
+    from varkit import conf, logger
+
+    try:
+        options = command_line.parse(argv)
+    except command_line.UsageError as exc:
+        return _usage_error(str(exc))
+    logger.set_verbose(options.verbose)
+    try:
+        output = report_output.open_output(options.output)
+    except OSError as exc:
+        return _usage_error(f"cannot write the result to {options.output}: {exc.strerror or exc}")
+    try:
+        remote = options.search_remote is not None
+        location = options.search_remote or options.search_local or str(
+            getattr(conf, "default_compat_search_dir", ""))
+        problem = _location_problem(location, remote)
+        if problem:
+            return _usage_error(problem)
+        run = Run(location, remote, options.targets, sys.stderr if sys.stderr.isatty() else None)
+        with _signals_interrupt():
+            run.check(options.kinds)
+        return _report(run, remote, options, output)
+    finally:
+        if output is not None:
+            output.discard()
+
+
+def _report(run: Run, remote: bool, options: command_line.CommandOptions,
+            output: Optional[report_output.OutputFile]) -> int:
+    result = run.result
+    try:
+        names = judge_all(result, remote)
+    except Exception as exc:
+        run.error = run.error or f"{type(exc).__name__}: {exc}"
+        names = []
+        result.setdefault("verdict", verdicts.NOT_CHECKED)
+        result.setdefault("files", {})
+    if run.interrupted:
+        result["interrupted"] = run.interrupted
+    if run.error:
+        result["error"] = run.error
+        sys.stderr.write(f"{command_line.PROG}: internal error ({run.error}); {BUG_HINT}\n")
+    text = ""
+    if options.format == "table":
+        with contextlib.suppress(Exception):
+            text = report_output.render_table(result)
+    _write(text or report_output.render_json(result), output)
+    status = verdicts.exit_status(names)
+    if run.error:
+        status |= verdicts.EXIT_NOT_CHECKED
+    return status
 
 
 def console_main() -> None:
-    sys.exit(main())
+    try:
+        status = main()
+    except KeyboardInterrupt:
+        sys.stderr.write(f"{command_line.PROG}: interrupted\n")
+        status = 128 + signal.SIGINT
+    except Exception as exc:
+        sys.stderr.write(f"{command_line.PROG}: internal error ({type(exc).__name__}: {exc}); "
+                         f"{BUG_HINT}\n")
+        status = verdicts.EXIT_NOT_CHECKED
+    sys.exit(status)

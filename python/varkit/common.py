@@ -38,6 +38,7 @@ from elftools.elf.gnuversions import GNUVerNeedSection, GNUVerSymSection
 from elftools.elf.relocation import RelocationSection
 from elftools.elf.sections import SymbolTableSection
 
+from varkit import libpath
 from varkit.logger import ABI_LOG
 
 __all__ = [
@@ -52,6 +53,7 @@ __all__ = [
     "get_undefined_symbols_from_file",
     "find_req_libs",
     "find_reqed_rpms",
+    "locate_library",
     "get_pkgname_by_libname",
     "get_soname_from_lib",
     "get_directory_list",
@@ -593,30 +595,13 @@ def get_belonged_rpm(path: str) -> str:
     return _get_ownership_index().owner(path)
 
 
-_STANDARD_LIB_DIRS = ("/lib64", "/usr/lib64", "/lib", "/usr/lib", "/lib32", "/usr/lib32", "/libx32", "/usr/libx32")
-_lib_dirs_cache: list[str] | None = None
-
-
-def _library_dirs() -> list[str]:
-    """Standard and multiarch library directories present on this system."""
-    global _lib_dirs_cache
-    if _lib_dirs_cache is None:
-        dirs: list[str] = []
-        for base in _STANDARD_LIB_DIRS[:4]:
-            dirs.append(base)
-            dirs.extend(sorted(d for d in glob.glob(base + "/*-linux-*") if os.path.isdir(d)))
-        dirs.extend(_STANDARD_LIB_DIRS[4:])
-        _lib_dirs_cache = [d for d in dirs if os.path.isdir(d)]
-    return _lib_dirs_cache
-
-
 def get_pkgname_by_libname(name: str) -> str:
     """Package owning the library file or soname ``name``, or ""."""
     if not isinstance(name, str) or not name:
         return ""
     if "/" in name:
         return get_belonged_rpm(name)
-    for directory in _library_dirs():
+    for directory in libpath.loader_dirs():
         candidate = os.path.join(directory, name)
         if os.path.lexists(candidate):
             owner = get_belonged_rpm(candidate)
@@ -625,7 +610,11 @@ def get_pkgname_by_libname(name: str) -> str:
     return ""
 
 
-def _dependency_facts(elf: ELFFile) -> tuple[int, str, list[str], list[str], list[str]]:
+# (ELF class, machine, DT_NEEDED, DT_RPATH, DT_RUNPATH) of an object.
+_LinkFacts = tuple[int, str, list[str], list[str], list[str]]
+
+
+def _dependency_facts(elf: ELFFile) -> _LinkFacts:
     needed: list[str] = []
     rpath: list[str] = []
     runpath: list[str] = []
@@ -640,42 +629,58 @@ def _dependency_facts(elf: ELFFile) -> tuple[int, str, list[str], list[str], lis
     return elf.elfclass, elf.header["e_machine"], needed, rpath, runpath
 
 
+def _dependency_facts_of(path: Any) -> _LinkFacts | None:
+    """(ELF class, machine, DT_NEEDED, DT_RPATH, DT_RUNPATH) of ``path``, or None."""
+    return _with_elf(path, _dependency_facts, None)
+
+
 def _same_abi(path: str, elfclass: int, machine: str) -> bool:
     return _with_elf(path, lambda e: (e.elfclass, e.header["e_machine"]) == (elfclass, machine), False)
 
 
-def _expand_origin(entry: str, origin: str) -> str:
-    return entry.replace("${ORIGIN}", origin).replace("$ORIGIN", origin)
+def _library_candidates(name: str, facts: _LinkFacts | None, requester: Any) -> Iterator[str]:
+    """Installed objects the loader could take for ``name``, in its search order.
+
+    With the link facts of an ELF ``requester``, its RPATH/RUNPATH come first
+    and only objects of its own class and machine count; otherwise any
+    regular file does.
+    """
+    if not isinstance(name, str) or not name or "/" in name or name in (".", ".."):
+        return
+    if facts is None:
+        directories: Iterable[str] = libpath.loader_dirs()
+    else:
+        origin = os.path.dirname(os.path.realpath(requester))
+        directories = libpath.search_dirs(facts[3], facts[4], origin)
+    for directory in directories:
+        candidate = os.path.join(directory, name)
+        if _is_regular_file(candidate) and (facts is None or _same_abi(candidate, facts[0], facts[1])):
+            yield candidate
+
+
+def locate_library(name: str, requester: Any = None) -> str:
+    """Path of the library ``name`` as the loader would find it for ``requester``, or ""."""
+    facts = _dependency_facts_of(requester) if isinstance(requester, str) and requester else None
+    return next(_library_candidates(name, facts, requester), "")
 
 
 def find_reqed_rpms(path: str) -> list[str] | None:
     """Packages owning the libraries ``path`` needs, or None when unknown.
 
     None when the file is not a readable ELF object or there is no package
-    database.  Libraries are looked up as the dynamic loader would (DT_RPATH
-    unless DT_RUNPATH is set, then DT_RUNPATH, then the system directories),
-    keeping only objects of the file's own class and machine.
+    database.  Libraries are looked up as the dynamic loader would (see
+    varkit.libpath), keeping only objects of the file's own class and machine.
     """
-    facts = _with_elf(path, _dependency_facts, None)
+    facts = _dependency_facts_of(path)
     if facts is None:
         return None
     index = _get_ownership_index()
     if not index:
         return None
-    elfclass, machine, needed, rpath, runpath = facts
-    origin = os.path.dirname(os.path.realpath(path))
-    search = ([] if runpath else rpath) + runpath
-    search = [_expand_origin(entry, origin) for entry in search if entry] + _library_dirs()
-
     packages: list[str] = []
-    for lib in needed:
-        found = ""
-        for directory in search:
-            candidate = os.path.join(directory, lib)
-            if _is_regular_file(candidate) and _same_abi(candidate, elfclass, machine):
-                found = index.owner(candidate)
-                if found:
-                    break
+    for lib in facts[2]:
+        owners = map(index.owner, _library_candidates(lib, facts, path))
+        found = next((owner for owner in owners if owner), "")
         if not found:
             ABI_LOG(3, f"{path}: no package found for {lib}")
         elif found not in packages:

@@ -26,11 +26,13 @@ MAYBE_AFFECTED = "maybe affected"
 NOT_CHECKED = "not checked"
 NOT_AFFECTED = "not affected"
 
-# Exit status bits of the `varkit` command; 2 stays the usage error.
-EXIT_AFFECTED = 1
+# Exit status bits of the `varkit` command, in the positions ABI tools use
+# (1 error, 2 usage, 4 change to review, 8 incompatible): a crash or a check
+# that could not be made never reads as a verdict on the files.
+EXIT_NOT_CHECKED = 1
 EXIT_USAGE = 2
 EXIT_MAYBE_AFFECTED = 4
-EXIT_NOT_CHECKED = 8
+EXIT_AFFECTED = 8
 EXIT_BITS = {AFFECTED: EXIT_AFFECTED, MAYBE_AFFECTED: EXIT_MAYBE_AFFECTED,
              NOT_CHECKED: EXIT_NOT_CHECKED, NOT_AFFECTED: 0}
 
@@ -77,7 +79,17 @@ def _library_findings(entry: dict, verdict: Verdict) -> None:
     for library, location, error in (e for e in entry.get("report_unreadable", []) if len(e) == 3):
         verdict.not_checked.append(f"the report of {library} could not be read ({location}: {error})")
     for library in entry.get("req_libs_not_found", []):
-        verdict.not_checked.append(f"{library} is not installed under /lib64 or /lib")
+        verdict.not_checked.append(
+            f"{library} is not installed (looked for under /lib64 and /lib, in the file's "
+            "RPATH/RUNPATH and in the loader's directories)")
+    for package, library, directory in (e for e in entry.get("report_not_xml", []) if len(e) == 3):
+        verdict.not_checked.append(
+            f"the results hold no XML report for {library} ({package}), only an HTML one in "
+            f"{directory}: reports must be written with -xml")
+    found_at = entry.get("library_found_at")
+    if isinstance(found_at, dict):
+        for library, path in found_at.items():
+            verdict.notes.append(f"{library} was found at {path}")
     for document, what in _pairs(entry.get("log_report_not_found", [])):
         verdict.not_checked.append(f"the result document {document} is missing (needed for {what})")
 
@@ -86,6 +98,7 @@ def _library_findings(entry: dict, verdict: Verdict) -> None:
         entry.get("no_symbol_changed_libs", [])) | {
         r.get("library") for r in entry.get("affected_symbols", [])}
     missing_documents = {what for _, what in _pairs(entry.get("log_report_not_found", []))}
+    missing_documents |= {e[1] for e in entry.get("report_not_xml", []) if len(e) == 3}
     for package, library in _pairs(entry.get("report_not_found", [])):
         if package == "EXEC_REPORT" or library in through_summary or library in missing_documents:
             continue
@@ -102,9 +115,37 @@ def _library_findings(entry: dict, verdict: Verdict) -> None:
             "rebuild the program, or keep the old library installed")
 
 
+# Keys the `varkit` command adds when a file could not be checked at all.
+_BLOCKING = (
+    ("file_unreadable", "the file could not be checked: {}"),
+    ("walk_error", "the directory could not be read: {}"),
+    ("check_failed", None),
+    ("interrupted", "{}"),
+)
+
+
+def blocked(entry: dict) -> bool:
+    """True when the file's own check never ran to its end."""
+    return any(entry.get(key) for key, _ in _BLOCKING)
+
+
+def _blocking_reasons(entry: dict, verdict: Verdict) -> None:
+    for key, template in _BLOCKING:
+        for detail in entry.get(key, []):
+            if template is None:
+                kind, message = (list(detail) + ["", ""])[:2] if isinstance(detail, (list, tuple)) \
+                    else ("", detail)
+                verdict.not_checked.append(f"the check could not be completed: {message or kind}")
+            else:
+                verdict.not_checked.append(template.format(detail))
+
+
 def judge(entry: dict, check_type: str, remote: bool, file_type: Optional[Any]) -> Verdict:
     """The verdict on one per-file result map of the given check kind."""
     verdict = Verdict()
+    _blocking_reasons(entry, verdict)
+    if blocked(entry):
+        file_type = None
     type_name = _type_name(file_type) if file_type is not None else None
 
     _library_findings(entry, verdict)

@@ -37,7 +37,7 @@ VARKIT_MODULE(impactor, m) {
                      "find_reqed_rpms", "get_pkgname_by_libname", "get_soname_from_lib",
                      "get_directory_list", "get_remote_json", "get_undefined_symbols_from_file",
                      "find_req_libs", "suppress_stdout", "find_symbols_in_file",
-                     "get_json_content_from_url", "get_belonged_rpm"});
+                     "get_json_content_from_url", "get_belonged_rpm", "locate_library"});
     host::bind_from(m, "varkit.modtrace", {"get_pkgs_by_module_name", "get_modules_used_by"});
 
     // Report and document location.

@@ -33,6 +33,21 @@ py::object remote_report(const Globals &g, const py::object &source, const py::o
     return url_join(g, directory_url, concat(py::str(first), py::str("/compat_report.xml")));
 }
 
+// A report written without -xml holds nothing the check can read; the
+// library then could not be checked, which is not the same as "no report".
+void record_html_only_report(const Globals &g, const py::object &directory,
+                             const py::object &package, const py::object &libname,
+                             const py::object &library_dict) {
+    if (!path_exists(g, path_join(g, directory, py::str("compat_report.html")))) {
+        return;
+    }
+    py::list entry;
+    entry.append(package);
+    entry.append(libname);
+    entry.append(directory);
+    append_under(library_dict, "report_not_xml", entry);
+}
+
 // The report under the library's first subdirectory, in listing order.
 py::object local_report(const Globals &g, const py::object &source, const py::object &library_path,
                         const InstalledLibrary &library, const py::object &libname,
@@ -43,10 +58,12 @@ py::object local_report(const Globals &g, const py::object &source, const py::ob
         return py::none();
     }
     py::object report;
+    py::object subdirectory;
     // A plain file where the library's directory belongs holds no report either.
     if (is_dir(g, library_dir)) {
         for (py::handle entry : g.get("os").attr("listdir")(library_dir)) {
-            if (is_dir(g, path_join(g, library_dir, entry))) {
+            subdirectory = path_join(g, library_dir, entry);
+            if (is_dir(g, subdirectory)) {
                 report = path_join(g, library_dir, concat(py::reinterpret_borrow<py::object>(entry),
                                                           py::str("/compat_report.xml")));
                 break;
@@ -61,9 +78,27 @@ py::object local_report(const Globals &g, const py::object &source, const py::ob
             text(libname, " report is not found in search source ", searched,
                  ". The library name may have changed."));
         record_missing_report(library_dict, library.package, libname);
+        if (report) {
+            record_html_only_report(g, subdirectory, library.package, libname, library_dict);
+        }
         return py::none();
     }
     return report;
+}
+
+// Where the loader would find a library installed outside /lib64 and /lib
+// (multiarch directories, the file's RPATH/RUNPATH, ld.so.conf), or None.
+// Such a find is recorded, since the result tree may name the library after
+// the distribution's layout.
+py::object located_elsewhere(const Globals &g, const py::object &libname,
+                             const py::object &library_dict) {
+    py::object requester = library_dict.attr("get")(py::str("dest_file"));
+    py::object found = g.get("locate_library")(libname, requester);
+    if (!truthy(found)) {
+        return py::none();
+    }
+    library_dict.attr("setdefault")(py::str("library_found_at"), py::dict())[libname] = found;
+    return found;
 }
 
 }  // namespace
@@ -76,6 +111,9 @@ py::object get_xml_report_path(const Globals &g, py::object libname, py::object 
     if (!path_exists(g, candidate)) {
         candidate = concat(py::str("/lib/"), libname);
         if (!path_exists(g, candidate)) {
+            candidate = located_elsewhere(g, libname, library_dict);
+        }
+        if (candidate.is_none()) {
             append_under(library_dict, "req_libs_not_found", libname);
             return py::none();
         }

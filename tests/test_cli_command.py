@@ -1,0 +1,245 @@
+"""The `varkit` command on this machine as it is: its own options, libraries
+found where the system keeps them, files it cannot check, interruption, and
+output that always parses."""
+import json
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+import pytest
+from conftest import EXAMPLES
+
+from varkit import command_line
+
+RESULTS = str(EXAMPLES / "results")
+ABI = ("--checkabi", "--with-symbol", "--search-local", RESULTS)
+
+
+def run(*args, env=None, prefix=()):
+    """(status, stdout bytes, stderr text) of the command run plainly."""
+    done = subprocess.run([*prefix, sys.executable, "-m", "varkit", *args], capture_output=True,
+                          timeout=600, env={**os.environ, **(env or {})})
+    return done.returncode, done.stdout, done.stderr.decode("utf-8", "replace")
+
+
+def parsed(stdout):
+    return json.loads(stdout.decode("utf-8"))  # strict UTF-8: no raw bytes of file names
+
+
+def dynamic_programs(count):
+    """Dynamically linked programs of this machine's /usr/bin."""
+    found = []
+    for name in sorted(os.listdir("/usr/bin")):
+        path = os.path.join("/usr/bin", name)
+        if os.path.islink(path) or not os.path.isfile(path):
+            continue
+        with open(path, "rb") as handle:
+            head = handle.read(4096)
+        if head.startswith(b"\x7fELF") and b"ld-linux" in head:
+            found.append(path)
+        if len(found) == count:
+            break
+    return found
+
+
+def test_programs_of_this_machine_are_really_checked():
+    programs = dynamic_programs(12)
+    assert len(programs) == 12
+    status, out, err = run(*ABI, "--check-local", *programs)
+    result = parsed(out)
+    assert [entry["dest_file"] for entry in result["library"]] == programs
+    for entry in result["library"]:
+        assert "req_libs_not_found" not in entry, entry["dest_file"]
+        assert entry["verdict"] == "not affected", (entry["dest_file"], entry["reasons"])
+        assert any(lib.startswith("libc.so") for lib in entry["library_found_at"])
+    assert status == 0 and "Traceback" not in err
+
+
+@pytest.mark.parametrize("layout", ["repeated", "after", "comma"])
+def test_every_target_is_checked(tmp_path, layout):
+    names = ["a.sh", "b.sh", "c.sh"]
+    for name in names:
+        (tmp_path / name).write_text("#!/bin/sh\ntrue\n")
+    paths = [str(tmp_path / name) for name in names]
+    args = {"repeated": [arg for path in paths for arg in ("--check-local", path)],
+            "after": ["--check-local", *paths],
+            "comma": ["--check-local", ",".join(paths)]}[layout]
+    status, out, _ = run("--checkconf", "--search-local", RESULTS, "--checkabi", "--with-symbol",
+                         *args)
+    checked = [(entry["dest_file"], entry["check_type"]) for entry in parsed(out)["library"]]
+    assert checked == [(p, kind) for kind in ("ABI", "CONF") for p in paths]
+
+
+def test_a_comma_in_a_real_file_name_is_kept(tmp_path):
+    script = tmp_path / "odd,name.sh"
+    script.write_text("#!/bin/sh\n")
+    _, out, _ = run(*ABI, "--check-local", str(script))
+    assert [entry["dest_file"] for entry in parsed(out)["library"]] == [str(script)]
+
+
+@pytest.mark.parametrize("args", [list(strings[:1]) + (["x"] if value else [])
+                                  for strings, value in command_line.NOT_IMPLEMENTED])
+def test_options_the_command_does_not_implement_are_refused(args):
+    status, out, err = run(*ABI, "--check-local", "/bin/true", *args)
+    assert (status, out) == (2, b"")
+    assert err.count("\n") == 1 and "not implemented" in err and args[0] in err
+
+
+@pytest.mark.parametrize("args, message", [
+    (["--checkabi", "--with-symbol", "x.rpm"], "follow --check-local"),
+    (["--checkconf", "--search-remote", "--check-local", "/bin/true"], "remote_url"),
+    (["--checkconf", "--check-local", "/nonexistent/x"], "/nonexistent/x: no such file"),
+    (["--checkconf", "--search-remote", "http://127.0.0.1:9/", "--check-local", "/nonexistent/x"],
+     "/nonexistent/x: no such file"),
+    (["--checkabi", "--check-local", "/bin/true"], "needs --with-symbol"),
+    (["--checkconf", "--check-local", "a,,b"], "empty path"),
+    (["--check-local", "/bin/true"], "one of --checkabi"),
+])
+def test_usage_errors_are_one_line(args, message, tmp_path):
+    conf = tmp_path / "varkit.conf"
+    conf.write_text("[varkit]\nremote_url =\n")
+    status, out, err = run(*args, env={"VARKIT_CONF": str(conf)})
+    assert (status, out) == (2, b"") and message in err and err.count("\n") == 1
+
+
+def test_help_shows_the_command_only():
+    status, out, _ = run("--help")
+    text = out.decode()
+    assert status == 0 and "exit status" in text and "--check-local" in text
+    assert "--ai-interpret" not in text and "--d1" not in text
+    assert text.count("varkit --check") >= 3
+
+
+@pytest.mark.parametrize("where", ["missing-dir/out.json", ".", "/proc/varkit-out.json"])
+def test_unwritable_output_is_refused_before_the_run(tmp_path, where):
+    target = where if where.startswith("/") else str(tmp_path / where.rstrip("."))
+    status, out, err = run(*ABI, "--check-local", "/bin/true", "-o", target)
+    assert (status, out) == (2, b"") and "cannot write the result" in err
+    assert "Traceback" not in err
+
+
+def test_output_file_is_replaced_whole(tmp_path):
+    target = tmp_path / "out.json"
+    target.write_text("old")
+    status, out, _ = run(*ABI, "--check-local", "/bin/true", "-o", str(target))
+    assert status == 0 and out == b""
+    assert json.loads(target.read_text())["verdict"] == "not affected"
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["out.json"]
+
+
+def test_undecodable_file_names_round_trip(tmp_path):
+    tree = tmp_path / "tree"
+    tree.mkdir()
+    raw = os.fsencode(str(tree)) + b"/bad\xffname.sh"
+    with open(raw, "w") as handle:
+        handle.write("#!/bin/sh\n")
+    status, out, err = run(*ABI, "--check-local", str(tree))
+    entry = parsed(out)["library"][0]
+    assert os.fsencode(entry["dest_file"]) == raw and "Traceback" not in err
+    target = tmp_path / "out.json"
+    run(*ABI, "--check-local", str(tree), "-o", str(target))
+    assert os.fsencode(json.loads(target.read_bytes().decode("utf-8"))["library"][0]["dest_file"]) \
+        == raw
+
+
+def _drop_capabilities():
+    if os.geteuid() != 0 or shutil.which("setpriv") is None:
+        pytest.skip("needs root and setpriv to run without the right to read every file")
+    return ("setpriv", "--bounding-set=-all", "--inh-caps=-all")
+
+
+def test_files_that_cannot_be_read_are_not_checked(tmp_path):
+    prefix = _drop_capabilities()
+    tree = tmp_path / "tree"
+    (tree / "closed").mkdir(parents=True)
+    shutil.copy("/bin/true", tree / "closed" / "hidden")
+    (tree / "closed").chmod(0)
+    shutil.copy("/bin/true", tree / "secret")
+    (tree / "secret").chmod(0)
+    (tree / "dangling").symlink_to(tree / "nowhere")
+    (tree / "loop").symlink_to(tree / "loop")
+    os.mkfifo(tree / "pipe")
+    shutil.copy("/bin/true", tree / "fine")
+    try:
+        status, out, err = run(*ABI, "--check-local", str(tree), prefix=prefix)
+    finally:
+        (tree / "closed").chmod(0o755)
+    entries = {Path(e["dest_file"]).name: e for e in parsed(out)["library"]}
+    expected = {"closed": "Permission denied", "secret": "Permission denied",
+                "dangling": "broken symbolic link", "loop": "loop of symbolic links",
+                "pipe": "FIFO"}
+    for name, reason in expected.items():
+        assert entries[name]["verdict"] == "not checked"
+        assert any(reason in text for text in entries[name]["reasons"]), entries[name]["reasons"]
+    assert entries["fine"]["verdict"] == "not affected"
+    assert status == 1 and "Traceback" not in err
+
+
+def test_a_report_written_as_html_is_not_a_pass(tmp_path):
+    results = tmp_path / "results"
+    shutil.copytree(RESULTS, results)
+    libc = next(p for p in dynamic_programs(1))
+    # a library directory for libc whose report was written without -xml
+    from varkit.common import get_pkgname_by_libname
+
+    package = get_pkgname_by_libname("libc.so.6")
+    report_dir = results / "compat_reports" / package / "libc.so.6" / "1_to_2"
+    report_dir.mkdir(parents=True)
+    (report_dir / "compat_report.html").write_text("<html></html>")
+    status, out, _ = run("--checkabi", "--with-symbol", "--search-local", str(results),
+                         "--check-local", libc)
+    entry = parsed(out)["library"][0]
+    assert entry["verdict"] == "not checked" and status == 1
+    assert any("-xml" in reason for reason in entry["reasons"])
+
+
+def test_a_broken_summary_costs_only_the_files_that_need_it(tmp_path):
+    results = tmp_path / "results"
+    shutil.copytree(RESULTS, results)
+    (results / "summary.log").write_text('{"truncated": [')
+    script = tmp_path / "tool.sh"
+    script.write_text("#!/bin/sh\n")
+    status, out, err = run("--checkabi", "--with-symbol", "--search-local", str(results),
+                           "--check-local", "/bin/true", str(script))
+    program, other = parsed(out)["library"]
+    assert program["verdict"] == "not checked"
+    assert any("could not be completed" in reason for reason in program["reasons"])
+    assert other["verdict"] == "not checked" and "check_failed" not in other
+    assert status == 1 and "Traceback" not in err
+
+
+@pytest.mark.parametrize("signal_number", [signal.SIGINT, signal.SIGTERM])
+def test_an_interrupted_run_reports_what_it_checked(signal_number):
+    process = subprocess.Popen(
+        [sys.executable, "-m", "varkit", "--verbose", *ABI, "--check-local", "/usr/bin",
+         "/usr/sbin"], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    deadline = time.monotonic() + 120
+    seen = b""
+    while seen.count(b" type is ") < 5 and time.monotonic() < deadline:
+        seen += process.stderr.readline()
+    process.send_signal(signal_number)
+    out, err = process.communicate(timeout=120)
+    result = json.loads(out.decode("utf-8"))
+    assert result["interrupted"] == signal.Signals(signal_number).name
+    verdicts = [entry["verdict"] for entry in result["library"]]
+    assert verdicts[-1] == "not checked" and result["library"][-1]["dest_file"] == "/usr/sbin"
+    assert "not affected" in verdicts and process.returncode & 1
+    assert b"Traceback" not in seen + err
+
+
+def test_an_internal_error_still_answers(monkeypatch, capsys):
+    from varkit import cli, verdict
+
+    def broken(*args):
+        raise RuntimeError("verdict logic broke")
+
+    monkeypatch.setattr(verdict, "judge", broken)
+    status = cli.main([*ABI, "--check-local", "/bin/true"])
+    captured = capsys.readouterr()
+    result = json.loads(captured.out)
+    assert status & 1 and "verdict logic broke" in result["error"]
+    assert captured.err.count("internal error") == 1

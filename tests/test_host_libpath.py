@@ -1,0 +1,72 @@
+"""Libraries found as the dynamic loader finds them: RPATH/RUNPATH with
+$ORIGIN, ld.so.conf with its includes, only objects of the program's class."""
+import os
+import shutil
+import subprocess
+
+import pytest
+
+from varkit import common, libpath
+
+pytestmark = pytest.mark.skipif(shutil.which("gcc") is None, reason="needs gcc")
+
+
+def build(tmp_path, *, tag, bits=64):
+    """A program linked to libdemo.so.1 in $ORIGIN/lib, with the given tag."""
+    lib_dir = tmp_path / "bin" / "lib"
+    lib_dir.mkdir(parents=True)
+    source = tmp_path / "demo.c"
+    source.write_text("int demo(void) { return 1; }\n")
+    subprocess.run(["gcc", f"-m{bits}", "-shared", "-fPIC", "-Wl,-soname,libdemo.so.1", "-o",
+                    str(lib_dir / "libdemo.so.1"), str(source)], check=True)
+    main = tmp_path / "main.c"
+    main.write_text("int demo(void);\nint main(void) { return demo(); }\n")
+    flag = "--enable-new-dtags" if tag == "runpath" else "--disable-new-dtags"
+    program = tmp_path / "bin" / "prog"
+    subprocess.run(["gcc", "-o", str(program), str(main), str(lib_dir / "libdemo.so.1"),
+                    f"-Wl,{flag},-rpath,$ORIGIN/lib"], check=True)
+    return program, lib_dir / "libdemo.so.1"
+
+
+@pytest.mark.parametrize("tag", ["rpath", "runpath"])
+def test_origin_relative_search_path_is_followed(tmp_path, tag):
+    program, library = build(tmp_path, tag=tag)
+    assert common.locate_library("libdemo.so.1", str(program)) == str(library)
+    # a missing library, or a name that is a path, is found nowhere
+    assert common.locate_library("libnotthere.so.9", str(program)) == ""
+    assert common.locate_library("../lib/libdemo.so.1", str(program)) == ""
+
+
+def test_objects_of_another_class_are_skipped(tmp_path):
+    try:
+        program, library = build(tmp_path, tag="runpath", bits=64)
+        wrong = tmp_path / "wrong.c"
+        wrong.write_text("int demo(void) { return 2; }\n")
+        subprocess.run(["gcc", "-m32", "-shared", "-fPIC", "-o", str(library), str(wrong)],
+                       check=True, stderr=subprocess.DEVNULL)
+    except subprocess.CalledProcessError:
+        pytest.skip("no 32-bit toolchain")
+    # the only libdemo.so.1 in the program's RUNPATH is 32-bit: not the one it loads
+    assert common.locate_library("libdemo.so.1", str(program)) == ""
+    assert common.locate_library("libdemo.so.1") == ""  # no requester: loader dirs only
+
+
+def test_system_libraries_are_found_outside_lib64(tmp_path):
+    found = common.locate_library("libc.so.6", "/bin/true")
+    assert found and common.get_soname_from_lib(found) == "libc.so.6"
+    assert os.path.dirname(found) in libpath.loader_dirs()
+
+
+def test_ld_so_conf_includes_are_read(tmp_path):
+    dirs = [tmp_path / name for name in ("one", "two", "three")]
+    for directory in dirs:
+        directory.mkdir()
+    (tmp_path / "conf.d").mkdir()
+    (tmp_path / "conf.d" / "b.conf").write_text(f"{dirs[2]}\n")
+    (tmp_path / "conf.d" / "a.conf").write_text(f"# comment\n{dirs[1]}  # trailing\n")
+    main = tmp_path / "ld.so.conf"
+    main.write_text(f"{dirs[0]}\ninclude conf.d/*.conf\ninclude {main}\n/does/not/exist\n")
+    found = libpath._configured_dirs(str(main))
+    # includes in name order; the self-include stops at the depth limit
+    assert found[:3] == [str(d) for d in dirs]
+    assert libpath._unique_dirs(found) == [str(d) for d in dirs]
