@@ -10,7 +10,7 @@ from __future__ import annotations
 import argparse
 import os
 import sys
-from dataclasses import dataclass, field
+from dataclasses import dataclass
 from typing import NoReturn, Optional, Sequence
 
 from varkit import verdict
@@ -70,7 +70,6 @@ class CommandOptions:
     format: str = "json"
     output: Optional[str] = None
     verbose: bool = False
-    raw_targets: list[str] = field(default_factory=list)
 
 
 class _Parser(argparse.ArgumentParser):
@@ -93,7 +92,7 @@ def _version() -> str:
 def build_parser() -> argparse.ArgumentParser:
     parser = _Parser(
         prog=PROG, formatter_class=argparse.RawDescriptionHelpFormatter, epilog=EPILOG,
-        description="Tell which of your own programs, libraries and scripts an upgrade affects, "
+        description="Tell which of your own programs, libraries and scripts an upgrade affects,\n"
                     "from the results of an upgrade check (a local directory or a URL).")
     checks = parser.add_argument_group("what to check (one or more)")
     checks.add_argument("--checkabi", action="store_true",
@@ -188,4 +187,4 @@ def parse(argv: Optional[Sequence[str]] = None) -> CommandOptions:
     return CommandOptions(kinds=kinds, targets=targets, with_symbol=args.with_symbol,
                           search_local=args.search_local,
                           search_remote=_remote_url(args.search_remote), format=args.format,
-                          output=args.output, verbose=args.verbose, raw_targets=raw)
+                          output=args.output, verbose=args.verbose)
