@@ -18,7 +18,7 @@ named by the environment variable ``VARKIT_CONF``.  All keys live in the
     py_api_diff = py_api_diff.json
     conf_diff = conf_diff.json
     dest_php_version = 8.2
-    php_api_diff = /tmp/varkit_php_api_diff.log
+    php_api_diff = /var/lib/varkit/php_api_diff.log
 
 Every attribute has the default shown in ``DEFAULTS``.  A missing
 ``/etc/varkit.conf`` silently gives the defaults.  A file named by
@@ -55,8 +55,10 @@ DEFAULTS: dict[str, str] = {
     "conf_diff": "conf_diff.json",
     # PHP version the PHP compatibility scan tests against.
     "dest_php_version": "8.2",
-    # File collecting the PHP compatibility scanner's output (appended to).
-    "php_api_diff": "/tmp/varkit_php_api_diff.log",
+    # File collecting the PHP compatibility scanner's output (appended to; never
+    # through a symbolic link; created with mode 0600). Not in /tmp: a file there
+    # can be planted by any user.
+    "php_api_diff": "/var/lib/varkit/php_api_diff.log",
 }
 
 

@@ -82,6 +82,10 @@ def _library_findings(entry: dict, verdict: Verdict) -> None:
         verdict.not_checked.append(
             f"{library} is not installed (looked for under /lib64 and /lib, in the file's "
             "RPATH/RUNPATH and in the loader's directories)")
+    for library in entry.get("libname_refused", []):
+        verdict.not_checked.append(
+            f"the required library name {library} is not a plain file name: no report was "
+            "looked up for it")
     for package, library, directory in (e for e in entry.get("report_not_xml", []) if len(e) == 3):
         verdict.not_checked.append(
             f"the results hold no XML report for {library} ({package}), only an HTML one in "

@@ -106,23 +106,8 @@ PairSet changed_executables(const py::object &report, const std::string &base_ur
     return changed;
 }
 
-// \b(name|name|...)\b over the names, each matched literally.
-py::object whole_word_pattern(const Globals &g, const std::vector<std::string> &names) {
-    py::object re = g.get("re");
-    py::object escape = re.attr("escape");
-    std::string alternatives;
-    for (const std::string &name : names) {
-        if (!alternatives.empty()) {
-            alternatives += '|';
-        }
-        alternatives += host::utf8(escape(host::to_str(name)));
-    }
-    return re.attr("compile")(host::to_str("\\b(" + alternatives + ")\\b"));
-}
-
-// The distinct names, longer ones first so that "foo-bar" is reported as
-// itself rather than as "foo". A name that is empty or spans lines can never
-// be named on one line of the file, so it stays out of the pattern.
+// The distinct names that can be found in a file: a name that is empty or
+// spans lines can never be named on one line of it.
 std::vector<std::string> searchable_names(const PairSet &changed) {
     std::set<std::string> distinct;
     for (const Pair &pair : changed.items()) {
@@ -130,12 +115,90 @@ std::vector<std::string> searchable_names(const PairSet &changed) {
             distinct.insert(pair.first);
         }
     }
-    std::vector<std::string> names(distinct.begin(), distinct.end());
-    std::stable_sort(names.begin(), names.end(), [](const std::string &a, const std::string &b) {
-        return a.size() > b.size();
-    });
-    return names;
+    return {distinct.begin(), distinct.end()};
 }
+
+using Codepoints = std::u32string;
+
+Codepoints codepoints(const py::handle &text) {
+    Py_UCS4 *copy = PyUnicode_AsUCS4Copy(text.ptr());
+    if (copy == nullptr) {
+        throw py::error_already_set();
+    }
+    Codepoints out(copy, copy + PyUnicode_GET_LENGTH(text.ptr()));
+    PyMem_Free(copy);
+    return out;
+}
+
+// A word character as the regular expressions of Python's str patterns see it.
+bool is_word(Py_UCS4 c) { return c == '_' || Py_UNICODE_ISALNUM(c); }
+
+// Finds, left to right and without overlaps, every whole-word occurrence of
+// the names, as the pattern \b(name|name|...)\b with longer names first finds
+// them: at each position where a word boundary lies, the longest name that is
+// spelled there and ends at a word boundary. The names are kept sorted, and
+// the range of names sharing the text read so far narrows one character at a
+// time, so the time is linear in the file's length (times the length of the
+// longest name) whatever the number of names.
+class WholeWordFinder {
+public:
+    explicit WholeWordFinder(const std::vector<std::string> &names) {
+        for (const std::string &name : names) {
+            names_.push_back({codepoints(host::to_str(name)), name});
+        }
+        std::sort(names_.begin(), names_.end());
+    }
+
+    std::vector<const std::string *> find(const Codepoints &text) const {
+        std::vector<const std::string *> found;
+        std::size_t i = 0;
+        while (i < text.size()) {
+            const Entry *match = boundary(text, i) ? longest_at(text, i) : nullptr;
+            if (match != nullptr) {
+                found.push_back(&match->name);
+                i += match->text.size();
+            } else {
+                ++i;
+            }
+        }
+        return found;
+    }
+
+private:
+    struct Entry {
+        Codepoints text;
+        std::string name;
+        bool operator<(const Entry &other) const { return text < other.text; }
+    };
+
+    static bool boundary(const Codepoints &text, std::size_t i) {
+        const bool before = i > 0 && is_word(text[i - 1]);
+        const bool after = i < text.size() && is_word(text[i]);
+        return before != after;
+    }
+
+    const Entry *longest_at(const Codepoints &text, std::size_t start) const {
+        auto lo = names_.begin();
+        auto hi = names_.end();
+        const Entry *best = nullptr;
+        for (std::size_t depth = 0; start + depth < text.size() && lo != hi; ++depth) {
+            const Py_UCS4 c = text[start + depth];
+            lo = std::lower_bound(lo, hi, c, [depth](const Entry &e, Py_UCS4 value) {
+                return e.text.size() <= depth || e.text[depth] < value;
+            });
+            hi = std::upper_bound(lo, hi, c, [depth](Py_UCS4 value, const Entry &e) {
+                return value < e.text[depth];
+            });
+            // Sorted order puts the name that ends here first in the range.
+            if (lo != hi && lo->text.size() == depth + 1 && boundary(text, start + depth + 1)) {
+                best = &*lo;
+            }
+        }
+        return best;
+    }
+
+    std::vector<Entry> names_;
+};
 
 // The whole file as text. Lines are read in universal-newline mode, so only
 // "\n" ends a line in it and no name of the pattern contains "\n": matching
@@ -169,13 +232,9 @@ py::list scan(const Globals &g, const py::object &local_file, const py::object &
     for (const Pair &pair : changed.items()) {
         pairs_by_name[pair.first].push_back(pair);
     }
-    py::object matches = whole_word_pattern(g, names).attr("findall")(content);
-    for (py::handle match : matches) {
-        auto named = pairs_by_name.find(host::utf8(match));
-        if (named == pairs_by_name.end()) {
-            continue;
-        }
-        for (const Pair &pair : named->second) {
+    const WholeWordFinder finder(names);  // owns the names the matches point to
+    for (const std::string *name : finder.find(codepoints(content))) {
+        for (const Pair &pair : pairs_by_name[*name]) {
             found.add(pair);
         }
     }

@@ -86,6 +86,16 @@ py::object local_report(const Globals &g, const py::object &source, const py::ob
     return report;
 }
 
+// A required library's name comes from the user's ELF file and becomes a path
+// inside the result tree: "/" or a ".." or "." component would lead out of it.
+bool is_plain_file_name(const py::object &libname) {
+    if (!PyUnicode_Check(libname.ptr())) {
+        return true;  // not text: the lookup fails the way Python's would
+    }
+    const std::string name = host::utf8(libname);
+    return name.find('/') == std::string::npos && name != "." && name != "..";
+}
+
 // Where the loader would find a library installed outside /lib64 and /lib
 // (multiarch directories, the file's RPATH/RUNPATH, ld.so.conf), or None.
 // Such a find is recorded, since the result tree may name the library after
@@ -105,6 +115,12 @@ py::object located_elsewhere(const Globals &g, const py::object &libname,
 
 py::object get_xml_report_path(const Globals &g, py::object libname, py::object search_local_or_url,
                                py::object library_dict) {
+    if (!is_plain_file_name(libname)) {
+        log(g, 1, text(libname, " is not a plain file name: no report is looked up for it, ",
+                       "since its path would lead out of the result tree"));
+        append_under(library_dict, "libname_refused", libname);
+        return py::none();
+    }
     const bool is_url = is_url_reachable(g, search_local_or_url);
 
     py::object candidate = concat(py::str("/lib64/"), libname);

@@ -17,6 +17,8 @@
 
 #include <libxml/parser.h>
 
+#include <sys/stat.h>
+
 #include <memory>
 #include <optional>
 #include <string>
@@ -391,6 +393,37 @@ struct Failure {  // a report of the fast path raised inside parse_report
     std::string message;
 };
 
+// A FIFO, socket or device would block the reader or never end: it is no
+// report. A missing path, a directory and a regular file go on to the reader,
+// which reports them as it does.
+void refuse_special_file(py::handle path) {
+    PyObject *fspath = PyOS_FSPath(path.ptr());
+    if (fspath == nullptr) {
+        PyErr_Clear();
+        return;
+    }
+    auto owned = py::reinterpret_steal<py::object>(fspath);
+    py::object encoded = owned;
+    if (PyUnicode_Check(fspath)) {
+        PyObject *bytes = PyUnicode_EncodeFSDefault(fspath);
+        if (bytes == nullptr) {
+            PyErr_Clear();
+            return;
+        }
+        encoded = py::reinterpret_steal<py::object>(bytes);
+    }
+    if (!PyBytes_Check(encoded.ptr())) {
+        return;
+    }
+    std::string name = py::reinterpret_borrow<py::bytes>(encoded);
+    struct stat info;
+    if (name.find('\0') != std::string::npos || ::stat(name.c_str(), &info) != 0 ||
+        S_ISREG(info.st_mode) || S_ISDIR(info.st_mode)) {
+        return;
+    }
+    throw Failure{host::render(path) + " is not a regular file"};
+}
+
 // The fast path's verdict turned into output and the document result.
 py::object emit(ScanOutcome &outcome, host::Output &out) {
     if (outcome.status == ScanOutcome::Status::NoMemory) {
@@ -508,6 +541,7 @@ py::object scan_body(const Globals &g, host::Output &out, py::object xml_path_or
         }
         root = g.get("etree").attr("fromstring")(content);
     } else {
+        refuse_special_file(xml_path_or_url);
         if (fast) {
             PyObject *encoded = PyUnicode_EncodeFSDefault(xml_path_or_url.ptr());
             if (encoded == nullptr) {

@@ -1113,7 +1113,8 @@ ScanOutcome scan_memory(const char *data, std::size_t size) {
 ScanOutcome scan_file(const char *path) {
     ScanOutcome delegate;
     delegate.status = ScanOutcome::Status::Delegate;
-    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    // Non-blocking: a FIFO put in the report's place must not hold the open.
+    int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         return delegate;
     }
