@@ -31,6 +31,7 @@ find "$libdir" -maxdepth 1 -type f ! -name owners -exec cp {} "$scratch/lib64/" 
 for multiarch in /lib/*-linux-gnu*/; do
     [ -d "$multiarch" ] || continue
     for library in "$multiarch"*.so*; do
+        [ -e "$library" ] || continue  # a directory with no library: the pattern itself
         [ -e "$scratch/lib64/${library##*/}" ] || ln -s "$library" "$scratch/lib64/"
     done
 done
