@@ -1,0 +1,43 @@
+"""The data-tool commands behave like commands: --help and --version touch
+nothing, a missing input is one line naming what produces it."""
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+from varkit import tools
+
+REPORT = Path(__file__).parent / "data" / "reportscan" / "reports" / "libqueue.xml"
+COMMANDS = sorted(tools.TOOLS) + ["varkit-reportscan"]
+
+
+def command(name, *args, cwd):
+    code = f"from varkit.tools import _console; _console({name!r})"
+    done = subprocess.run([sys.executable, "-c", code, *args], capture_output=True, text=True,
+                          cwd=cwd, timeout=60)
+    return done.returncode, done.stdout, done.stderr
+
+
+@pytest.mark.parametrize("name", COMMANDS)
+@pytest.mark.parametrize("flag", ["--help", "--version"])
+def test_help_and_version_have_no_side_effects(tmp_path, name, flag):
+    status, out, err = command(name, flag, cwd=tmp_path)
+    assert status == 0 and out.strip() and err == ""
+    assert list(tmp_path.iterdir()) == []
+
+
+@pytest.mark.parametrize("name", [n for n in sorted(tools.TOOLS) if tools.TOOLS[n].inputs])
+def test_a_missing_input_is_one_line(tmp_path, name):
+    status, out, err = command(name, cwd=tmp_path)
+    first_input = tools.TOOLS[name].inputs[0][0]
+    assert status == 1 and err.count("\n") == 1 and first_input in err
+    assert list(tmp_path.iterdir()) == []
+
+
+@pytest.mark.parametrize("target, status", [(str(REPORT), 0), ("/etc/passwd", 1),
+                                            ("/nonexistent/report.xml", 1)])
+def test_reportscan_exit_status_says_whether_it_read_the_report(tmp_path, target, status):
+    code, out, err = command("varkit-reportscan", target, cwd=tmp_path)
+    assert code == status and (err == "") == (status == 0)
+    assert bool(out) == (status == 0)
