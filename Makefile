@@ -8,7 +8,9 @@ APT_PACKAGES := build-essential pkg-config libxml2-dev libsimdjson-dev gcc-multi
 BUILD_REQUIREMENTS := "scikit-build-core>=0.10" "pybind11>=3.0.1" cmake ninja
 INPLACE_BUILD := build/inplace
 
-.PHONY: all deps venv install test demo inplace test-inplace bench clean
+PREFIX ?= /usr/local
+
+.PHONY: all deps venv install install-docs test demo inplace test-inplace bench clean
 
 all: install
 
@@ -36,6 +38,10 @@ install: deps venv
 
 test: install
 	$(PY) -m pytest -q
+
+# Manual pages and bash/zsh completion, made from the commands' parsers.
+install-docs: install
+	$(PY) -m varkit.docs $(DESTDIR)$(PREFIX)/share
 
 # The impact check on the bundled example (root: it uses a private mount namespace).
 demo: install

@@ -243,3 +243,24 @@ def test_an_internal_error_still_answers(monkeypatch, capsys):
     result = json.loads(captured.out)
     assert status & 1 and "verdict logic broke" in result["error"]
     assert captured.err.count("internal error") == 1
+
+
+def test_table_is_one_line_per_file_within_100_columns(tmp_path):
+    script = tmp_path / ("a-script-with-a-rather-long-name-" * 3 + ".sh")
+    script.write_text("#!/bin/sh\n")
+    status, out, _ = run(*ABI, "--check-local", "/bin/true", str(script), "-f", "table")
+    lines = out.decode().splitlines()
+    assert len(lines) == 3 and all(len(line) <= 100 for line in lines)
+    assert lines[0].startswith("not affected") and lines[1].startswith("not checked")
+    assert lines[2].startswith("verdict: not checked")
+
+
+@pytest.mark.parametrize("only, listed", [("not-checked", 1), ("affected", 0),
+                                          ("not-affected,not-checked", 2)])
+def test_only_lists_the_chosen_verdicts(tmp_path, only, listed):
+    script = tmp_path / "a.sh"
+    script.write_text("#!/bin/sh\n")
+    status, out, _ = run(*ABI, "--check-local", "/bin/true", str(script), "--only", only)
+    result = parsed(out)
+    assert len(result["library"]) == listed and sum(result["files"].values()) == 2
+    assert result["meta"]["checks"] == ["ABI"] and result["meta"]["location"] == RESULTS

@@ -21,16 +21,22 @@ result so far is still printed. Exit status: see varkit.command_line.EPILOG.
 from __future__ import annotations
 
 import contextlib
+import datetime
 import errno
 import os
+import shutil
 import signal
 import stat
 import sys
+import time
 import traceback
 from typing import Any, Callable, Iterator, Optional, Sequence, TextIO
 
-from varkit import command_line, report_output
+from varkit import __version__, command_line, report_output
 from varkit import verdict as verdicts
+
+# Never walked when the whole machine ("/") is checked.
+PSEUDO_FILESYSTEMS = ("proc", "sys", "dev", "run")
 
 BUG_HINT = "please report it, with the command line and the output of --verbose"
 
@@ -116,8 +122,20 @@ def unreadable_directories(top: str) -> list[tuple[str, str]]:
     errors: list[OSError] = []
     for directory, subdirectories, _ in os.walk(top, onerror=errors.append):
         if os.path.abspath(directory) == "/" == os.path.abspath(top):
-            subdirectories[:] = [d for d in subdirectories if d not in ("proc", "sys", "dev", "run")]
+            subdirectories[:] = [d for d in subdirectories if d not in PSEUDO_FILESYSTEMS]
     return [(str(error.filename), error.strerror or str(error)) for error in errors]
+
+
+def count_files(target: str) -> int:
+    """How many files a check of ``target`` visits (for the progress line)."""
+    if not os.path.isdir(target):
+        return 1
+    total = 0
+    for directory, subdirectories, files in os.walk(target):
+        if os.path.abspath(directory) == "/" == os.path.abspath(target):
+            subdirectories[:] = [d for d in subdirectories if d not in PSEUDO_FILESYSTEMS]
+        total += len(files)
+    return total
 
 
 class Run:
@@ -133,6 +151,9 @@ class Run:
         self.error: Optional[str] = None
         self._progress = progress
         self._count = 0
+        self._total: Optional[int] = None
+        self._kinds = 1
+        self._started = 0.0
         self._current: Optional[tuple[str, dict]] = None
         self._pending: list[tuple[str, str]] = []
 
@@ -140,6 +161,7 @@ class Run:
         from varkit import impactor
 
         self._pending = [(kind, target) for kind in kinds for target in self.targets]
+        self._kinds = len(kinds)
         original = impactor.search_source_for_dest_file
         impactor.search_source_for_dest_file = self._guarded(original)
         try:
@@ -198,8 +220,20 @@ class Run:
     def _show_progress(self, path: Any) -> None:
         if self._progress is None:
             return
+        if self._total is None:
+            self._total = self._kinds * sum(count_files(t) for t in self.targets)
+            self._started = time.monotonic()
         self._count += 1
-        self._progress.write(f"\r\x1b[K[{self._count}] {path}"[:200])
+        elapsed = time.monotonic() - self._started
+        rate = (self._count - 1) / elapsed if elapsed > 0 else 0.0
+        left = max(self._total - self._count, 0)
+        eta = f", {int(left / rate) // 60}:{int(left / rate) % 60:02d} left" if rate else ""
+        head = f"[{self._count}/{self._total}, {rate:.0f}/s{eta}] "
+        width = shutil.get_terminal_size((100, 24)).columns - 1
+        name = str(path)
+        if len(head) + len(name) > width:
+            name = "…" + name[-max(width - len(head) - 1, 8):]
+        self._progress.write(f"\r\x1b[K{head}{name}")
         self._progress.flush()
 
     def _mark_unfinished(self) -> None:
@@ -261,6 +295,14 @@ def _location_problem(location: str, remote: bool) -> Optional[str]:
     return None
 
 
+def _terminal_width() -> int:
+    """The terminal's width when the table goes to one, else 100 columns."""
+    stream = sys.stdout
+    if stream.isatty():
+        return max(shutil.get_terminal_size((100, 24)).columns, 40)
+    return 100
+
+
 def _write(text: str, output: Optional[report_output.OutputFile]) -> None:
     if output is not None:
         output.commit(text + "\n")
@@ -289,6 +331,10 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         if problem:
             return _usage_error(problem)
         run = Run(location, remote, options.targets, sys.stderr if sys.stderr.isatty() else None)
+        run.result["meta"] = {
+            "version": __version__, "location": location, "checks": list(options.kinds),
+            "targets": list(options.targets),
+            "started": datetime.datetime.now(datetime.timezone.utc).isoformat(timespec="seconds")}
         with _signals_interrupt():
             run.check(options.kinds)
         return _report(run, remote, options, output)
@@ -312,10 +358,13 @@ def _report(run: Run, remote: bool, options: command_line.CommandOptions,
     if run.error:
         result["error"] = run.error
         sys.stderr.write(f"{command_line.PROG}: internal error ({run.error}); {BUG_HINT}\n")
+    if options.only is not None:
+        result["library"] = [e for e in result["library"] if e.get("verdict") in options.only]
     text = ""
     if options.format == "table":
         with contextlib.suppress(Exception):
-            text = report_output.render_table(result)
+            text = (report_output.render_table(result) if options.verbose else
+                    report_output.render_compact(result, _terminal_width()))
     _write(text or report_output.render_json(result), output)
     status = verdicts.exit_status(names)
     if run.error:

@@ -70,6 +70,7 @@ class CommandOptions:
     format: str = "json"
     output: Optional[str] = None
     verbose: bool = False
+    only: Optional[list[str]] = None
 
 
 class _Parser(argparse.ArgumentParser):
@@ -81,6 +82,20 @@ class _Refuse(argparse.Action):
     def __call__(self, parser, namespace, values, option_string=None):  # type: ignore[no-untyped-def]
         raise UsageError(f"{option_string} is not implemented by this command: it checks your own "
                          "files against published results and compares no RPM package sets")
+
+
+VERDICT_NAMES = {name.replace(" ", "-"): name for name in (
+    verdict.AFFECTED, verdict.MAYBE_AFFECTED, verdict.NOT_CHECKED, verdict.NOT_AFFECTED)}
+
+
+def _verdict_list(text: str) -> list[str]:
+    chosen = []
+    for word in filter(None, text.split(",")):
+        if word.strip() not in VERDICT_NAMES:
+            raise argparse.ArgumentTypeError(
+                f"unknown verdict {word!r}: choose from {', '.join(VERDICT_NAMES)}")
+        chosen.append(VERDICT_NAMES[word.strip()])
+    return chosen
 
 
 def _version() -> str:
@@ -117,7 +132,11 @@ def build_parser() -> argparse.ArgumentParser:
                      help="json (default) or table")
     out.add_argument("-o", "--output", metavar="FILE",
                      help="write the result to FILE (replaced whole, only once the run ends)")
-    out.add_argument("--verbose", action="store_true", help="log every step on standard error")
+    out.add_argument("--only", metavar="VERDICTS", type=_verdict_list,
+                     help="list only files with these verdicts, e.g. affected,not-checked "
+                          "(the counts still cover every file)")
+    out.add_argument("--verbose", action="store_true",
+                     help="log every step on standard error; tables show every detail")
     out.add_argument("-v", "--version", action="version", version=_version())
     for strings, takes_value in NOT_IMPLEMENTED:
         parser.add_argument(*strings, action=_Refuse, nargs="?" if takes_value else 0,
@@ -187,4 +206,4 @@ def parse(argv: Optional[Sequence[str]] = None) -> CommandOptions:
     return CommandOptions(kinds=kinds, targets=targets, with_symbol=args.with_symbol,
                           search_local=args.search_local,
                           search_remote=_remote_url(args.search_remote), format=args.format,
-                          output=args.output, verbose=args.verbose)
+                          output=args.output, verbose=args.verbose, only=args.only)

@@ -40,7 +40,36 @@ def _readable(text: str) -> str:
     return _SURROGATE.sub(shown, text)
 
 
+def _shorten(text: str, width: int) -> str:
+    return text if len(text) <= width else text[:max(width - 1, 0)] + "…"
+
+
+def _summary_line(result: dict) -> str:
+    counts = ", ".join(f"{n} {name}" for name, n in result["files"].items() if n)
+    line = f"verdict: {result['verdict']} ({counts or 'no files'})"
+    if result.get("interrupted"):
+        line += f"; interrupted by {result['interrupted']}, the rest was not checked"
+    return line
+
+
+def render_compact(result: dict, width: int = 100) -> str:
+    """One line per file: verdict, check kind, file, the first reason."""
+    lines = []
+    for entry in result["library"]:
+        reasons = entry.get("reasons") or []
+        head = f"{entry.get('verdict', ''):<14} {entry.get('check_type', ''):<4} "
+        line = head + str(entry.get("dest_file", "?"))
+        if reasons:
+            line += f": {reasons[0]}"
+            if len(reasons) > 1:
+                line += f" (+{len(reasons) - 1} more)"
+        lines.append(_shorten(line, width))
+    lines.append(_shorten(_summary_line(result), width))
+    return _readable("\n".join(lines))
+
+
 def render_table(result: dict) -> str:
+    """Every detail: per file its verdict, reasons, notes and recorded keys."""
     from prettytable import PrettyTable
 
     blocks = []
@@ -51,7 +80,7 @@ def render_table(result: dict) -> str:
         lines += [f"  note: {note}" for note in entry.get("notes", [])]
         table = PrettyTable(["Key", "Value"])
         table.align = "l"
-        table.max_width = 100
+        table.max_width = 76
         for key, value in entry.items():
             if key in ("dest_file", "check_type") + VERDICT_KEYS:
                 continue
@@ -59,11 +88,7 @@ def render_table(result: dict) -> str:
                 value, ensure_ascii=False, default=_json_default)
             table.add_row([key, text])
         blocks.append("\n".join(lines) + "\n" + str(table))
-    counts = ", ".join(f"{n} {name}" for name, n in result["files"].items() if n)
-    line = f"verdict: {result['verdict']} ({counts or 'no files'})"
-    if result.get("interrupted"):
-        line += f"; interrupted by {result['interrupted']}, the rest was not checked"
-    blocks.append(line)
+    blocks.append(_summary_line(result))
     return _readable("\n\n".join(blocks))
 
 
