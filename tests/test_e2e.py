@@ -36,6 +36,8 @@ def test_local_and_remote_results_agree(example, served_results):
     assert used == {"greet_twice", "greet", "greet_count"}
     assert greeter["belong_to_rpm"] == "False"
     assert "| libgreet     | libgreet.so.1 | greet_twice |" in err  # the symbol table
+    label = f"--- {example / 'apps' / 'greeter'} [ABI]"
+    assert label in err and err.index(label) < err.index("| greet_twice |")  # says whose
 
     # the soname changed: no report under the old name, the summary knows it
     hexdump = files["hexdump"]

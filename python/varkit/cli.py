@@ -77,14 +77,36 @@ def _in_main_thread() -> bool:
     return threading.current_thread() is threading.main_thread()
 
 
+class LabelledStream:
+    """Standard error for what the checks print: the first text printed during
+    a file's check is preceded by a line naming the file, so that a symbol
+    table can be told apart from the next file's."""
+
+    def __init__(self, stream: TextIO) -> None:
+        self._stream = stream
+        self._label: Optional[str] = None
+
+    def label(self, name: Optional[str]) -> None:
+        self._label = name
+
+    def write(self, text: str) -> int:
+        if self._label is not None and text:
+            self._stream.write(f"--- {self._label}\n")
+            self._label = None
+        return self._stream.write(text)
+
+    def __getattr__(self, name: str) -> Any:
+        return getattr(self._stream, name)
+
+
 @contextlib.contextmanager
-def _output_to_stderr() -> Iterator[None]:
+def _output_to_stderr(stream: LabelledStream) -> Iterator[None]:
     """Standard output, Python's and the process's, goes to standard error."""
     sys.stdout.flush()
     saved = os.dup(1)
     try:
         os.dup2(2, 1)
-        with contextlib.redirect_stdout(sys.stderr):
+        with contextlib.redirect_stdout(stream):  # type: ignore[type-var]
             yield
     finally:
         sys.stderr.flush()
@@ -156,6 +178,7 @@ class Run:
         self._started = 0.0
         self._current: Optional[tuple[str, dict]] = None
         self._pending: list[tuple[str, str]] = []
+        self._printed = LabelledStream(sys.stderr)
 
     def check(self, kinds: Sequence[str]) -> None:
         from varkit import impactor
@@ -165,7 +188,7 @@ class Run:
         original = impactor.search_source_for_dest_file
         impactor.search_source_for_dest_file = self._guarded(original)
         try:
-            with _output_to_stderr():
+            with _output_to_stderr(self._printed):
                 while self._pending:
                     kind, target = self._pending[0]
                     self._check_target(impactor, kind, target)
@@ -200,6 +223,7 @@ class Run:
         def checked(search: Any, path: Any, file_map: Any, check_type: Any) -> Any:
             self._current = (path, file_map)
             self._show_progress(path)
+            self._printed.label(f"{path} [{check_type}]")
             problem = file_problem(path) if isinstance(path, str) else None
             try:
                 passed = original(search, path, file_map, check_type)
@@ -213,6 +237,7 @@ class Run:
                 if problem:
                     file_map.setdefault("file_unreadable", []).append(problem)
             self._current = None
+            self._printed.label(None)
             return passed
 
         return checked
