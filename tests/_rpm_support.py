@@ -39,7 +39,8 @@ def run(*args: object, cwd: Path | None = None) -> subprocess.CompletedProcess:
 
 
 def compile_objects(arch: str, version: str, out: Path) -> Path:
-    """The libraries and programs of one version (1.0 or 2.0) built for ``arch`` into ``out``."""
+    """The libraries of one version (1.0 or 2.0) built for ``arch`` into ``out``,
+    with the programs for 1.0."""
     cc, cxx = COMPILERS[arch]
     src = DATA / "src"
     out.mkdir(parents=True, exist_ok=True)
@@ -53,6 +54,8 @@ def compile_objects(arch: str, version: str, out: Path) -> Path:
             (out / link).symlink_to("libvkalpha.so.1.0.0")
     run(*cxx, *debug, "-shared", "-fPIC", "-Wl,-soname,libvkbeta.so.2", "-o", out / "libvkbeta.so.2",
         src / "vkbeta.cpp")
+    if version != "1.0":
+        return out  # programs are built against the old version only
     # Non-PIE so that reading vk_alpha_count takes a copy relocation.
     run(*cxx, "-fno-pic", "-no-pie", f"-I{src}", "-o", out / "vkapp", src / "vkapp.cpp",
         f"-L{out}", "-lvkalpha", out / "libvkbeta.so.2",
@@ -113,3 +116,22 @@ def install_tree(arch: str, workdir: Path, version: str = "1.0") -> RpmTree:
     if done.returncode != 0:
         raise RuntimeError(f"rpm -i failed: {done.stderr}")
     return tree
+
+
+def write_report(arch: str, workdir: Path, results: Path) -> Path:
+    """The real report of libvkalpha 1.0 against 2.0 for ``arch`` under ``results``."""
+    descriptors = []
+    for version in ("1.0", "2.0"):
+        objects = compile_objects(arch, version, workdir / f"acc-{version}")
+        descriptor = workdir / f"acc-{version}.xml"
+        descriptor.write_text(f"<version>{version}</version>\n<headers>{objects / 'vkalpha.h'}</headers>\n"
+                              f"<libs>{objects / 'libvkalpha.so.1.0.0'}</libs>\n")
+        descriptors.append(descriptor)
+    report = results / "compat_reports" / "libvkalpha" / "libvkalpha.so.1" / "1.0_to_2.0" / "compat_report.xml"
+    cross = [] if arch == "x86_64" else ["-cross-prefix", f"{arch}-linux-gnu"]
+    subprocess.run(["abi-compliance-checker", "-l", "libvkalpha", "-old", str(descriptors[0]),
+                    "-new", str(descriptors[1]), *cross, "-xml", "-report-path", str(report)],
+                   cwd=workdir, capture_output=True, text=True, timeout=600)
+    if not report.is_file():
+        raise RuntimeError("abi-compliance-checker wrote no report")
+    return report

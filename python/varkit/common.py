@@ -517,7 +517,9 @@ class _OwnershipIndex:
             command += ["--root", root]
         if dbpath:
             command += ["--dbpath", dbpath]
-        command += ["-qa", "--qf", "[%{NAME}\t%{FILENAMES}\n]"]
+        # %{=NAME} repeats the one name beside each file; a bare %{NAME} in
+        # the array iterator is an error for any package of more than one file.
+        command += ["-qa", "--qf", "[%{=NAME}\t%{FILENAMES}\n]"]
         try:
             run = subprocess.run(
                 command,
