@@ -31,6 +31,8 @@ find "$libdir" -maxdepth 1 -type f ! -name owners -exec cp {} "$scratch/lib64/" 
 for multiarch in /lib/*-linux-gnu*/; do
     [ -d "$multiarch" ] || continue
     for library in "$multiarch"*.so*; do
+        # A directory without libraries (a cross toolchain's) leaves the pattern as is.
+        [ -e "$library" ] || continue
         [ -e "$scratch/lib64/${library##*/}" ] || ln -s "$library" "$scratch/lib64/"
     done
 done
