@@ -44,11 +44,14 @@ def compile_objects(arch: str, version: str, out: Path) -> Path:
     cc, cxx = COMPILERS[arch]
     src = DATA / "src"
     out.mkdir(parents=True, exist_ok=True)
-    shutil.copy(src / "vkalpha.h", out)
-    v2 = ["-DVKALPHA_V2"] if version == "2.0" else []
+    # Each version's header says which version it is, so that a reader of the
+    # headers alone sees the change.
+    prefix = "#define VKALPHA_V2\n" if version == "2.0" else ""
+    (out / "vkalpha.h").write_text(prefix + (src / "vkalpha.h").read_text())
+    shutil.copy(src / "vkalpha.c", out)
     debug = ["-g", "-Og"]
-    run(*cc, *debug, *v2, "-shared", "-fPIC", f"-Wl,--version-script={src / 'vkalpha.map'}",
-        "-Wl,-soname,libvkalpha.so.1", "-o", out / "libvkalpha.so.1.0.0", src / "vkalpha.c")
+    run(*cc, *debug, "-shared", "-fPIC", f"-Wl,--version-script={src / 'vkalpha.map'}",
+        "-Wl,-soname,libvkalpha.so.1", "-o", out / "libvkalpha.so.1.0.0", out / "vkalpha.c")
     for link in ("libvkalpha.so.1", "libvkalpha.so"):
         if not (out / link).is_symlink():
             (out / link).symlink_to("libvkalpha.so.1.0.0")
@@ -57,10 +60,10 @@ def compile_objects(arch: str, version: str, out: Path) -> Path:
     if version != "1.0":
         return out  # programs are built against the old version only
     # Non-PIE so that reading vk_alpha_count takes a copy relocation.
-    run(*cxx, "-fno-pic", "-no-pie", f"-I{src}", "-o", out / "vkapp", src / "vkapp.cpp",
+    run(*cxx, "-fno-pic", "-no-pie", f"-I{out}", f"-I{src}", "-o", out / "vkapp", src / "vkapp.cpp",
         f"-L{out}", "-lvkalpha", out / "libvkbeta.so.2",
         "-Wl,--enable-new-dtags,-rpath,$ORIGIN/../lib64:$ORIGIN/../../lib64")
-    run(*cc, f"-I{src}", "-o", out / "vkprobe", src / "vkprobe.c", f"-L{out}", "-lvkalpha",
+    run(*cc, f"-I{out}", "-o", out / "vkprobe", src / "vkprobe.c", f"-L{out}", "-lvkalpha",
         "-Wl,--disable-new-dtags,-rpath,$ORIGIN/../lib64")
     return out
 

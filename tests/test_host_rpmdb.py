@@ -232,10 +232,10 @@ def test_checkabi_with_rpm_package_names(trees, result_trees, tmp_path, arch):
     # the package directory of the report comes from rpm; libvkbeta has none
     # (the machine's libc and libstdc++ belong to no package of this database)
     assert [e for e in app["report_not_found"] if "vk" in e[1]] == [["libvkbeta", "libvkbeta.so.2"]]
-    # the report has vk_alpha_name removed; only vkapp calls it
-    assert {r["symbol"].split("@")[0] for r in app["affected_symbols"]} == {"vk_alpha_name"}
-    assert "affected_symbols" not in probe, probe
-    assert (app["verdict"], probe["verdict"]) == ("affected", "not affected"), probe
+    # vk_alpha_name removed, vk_alpha_add's parameters changed
+    assert {r["symbol"].split("@")[0] for r in app["affected_symbols"]} == {"vk_alpha_name", "vk_alpha_add"}
+    assert {r["symbol"].split("@")[0] for r in probe["affected_symbols"]} == {"vk_alpha_add"}
+    assert app["verdict"] == probe["verdict"] == "affected"
     assert status == 8
 
 
@@ -269,3 +269,20 @@ def test_soname_lookup_in_lib64(trees, tmp_path):
     run = subprocess.run([str(EXAMPLES / "with_libraries.sh"), str(libdir), sys.executable, "-c", code],
                          capture_output=True, text=True, timeout=120, env={**os.environ, "VARKIT_CONF": str(conf)})
     assert json.loads(run.stdout) == ["libvkalpha", "libvkbeta", ""], run.stderr
+
+
+@AARCH64
+@pytest.mark.skipif(shutil.which("qemu-aarch64") is None, reason="no qemu-user")
+def test_aarch64_program_runs_as_the_check_says(trees, tmp_path):
+    """Under qemu the old vkapp runs with libvkalpha 1.0 and stops at load time
+    with 2.0, which lost vk_alpha_name: the affected verdict is real."""
+    tree = trees("aarch64")
+    new = compile_objects("aarch64", "2.0", tmp_path / "new")
+
+    def run_with(alpha_dir: Path) -> subprocess.CompletedProcess:
+        return subprocess.run(["qemu-aarch64", "-L", AARCH64_SYSROOT, "-E",
+                               f"LD_LIBRARY_PATH={alpha_dir}:{tree.root / 'lib64'}",
+                               str(tree.root / "usr/bin/vkapp")], capture_output=True, text=True, timeout=60)
+    old_run, new_run = run_with(tree.root / "usr/lib64"), run_with(new)
+    assert (old_run.returncode, old_run.stdout) == (0, "alpha 5 2 11\n")
+    assert new_run.returncode != 0 and "undefined symbol: vk_alpha_name" in new_run.stderr
