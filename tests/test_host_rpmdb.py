@@ -286,3 +286,15 @@ def test_aarch64_program_runs_as_the_check_says(trees, tmp_path):
     old_run, new_run = run_with(tree.root / "usr/lib64"), run_with(new)
     assert (old_run.returncode, old_run.stdout) == (0, "alpha 5 2 11\n")
     assert new_run.returncode != 0 and "undefined symbol: vk_alpha_name" in new_run.stderr
+
+
+def test_rpm_chosen_but_not_installed(trees, use_db, monkeypatch, tmp_path, caplog):
+    tree = trees("x86_64")
+    use_db(tree, "rpm")
+    monkeypatch.setenv("PATH", str(tmp_path))     # no rpm on the search path
+    with caplog.at_level(logging.DEBUG, logger="varkit"):
+        assert common.get_belonged_rpm(str(tree.root / "usr/bin/vkapp")) == ""
+        assert common.find_reqed_rpms(str(tree.root / "usr/bin/vkapp")) is None
+    messages = [r.getMessage() for r in caplog.records]
+    assert "package_db is rpm but rpm is not on the search path" in messages
+    assert any(m.startswith("package database (rpm): none") for m in messages)
