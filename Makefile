@@ -4,7 +4,14 @@
 PYTHON ?= python3
 VENV ?= .venv
 PY := $(VENV)/bin/python
-APT_PACKAGES := build-essential pkg-config libxml2-dev libsimdjson-dev gcc-multilib abi-compliance-checker
+# A real rpm database and AArch64 / 32-bit ARM objects in the tests. Foreign
+# objects are built with clang and Debian's cross libc and binutils: the gcc
+# cross compilers conflict with gcc-multilib.
+TARGET_PLATFORM_PACKAGES := rpm clang qemu-user \
+  binutils-aarch64-linux-gnu libc6-dev-arm64-cross libgcc-12-dev-arm64-cross libstdc++-12-dev-arm64-cross \
+  binutils-arm-linux-gnueabihf libc6-dev-armhf-cross libgcc-12-dev-armhf-cross
+APT_PACKAGES := build-essential pkg-config libxml2-dev libsimdjson-dev gcc-multilib abi-compliance-checker \
+  $(TARGET_PLATFORM_PACKAGES)
 BUILD_REQUIREMENTS := "scikit-build-core>=0.10" "pybind11>=3.0.1" cmake ninja
 INPLACE_BUILD := build/inplace
 

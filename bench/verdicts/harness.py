@@ -1,6 +1,9 @@
 """Verdict quality of the ABI check against abicompat, on the corpus of corpus.py.
 
     harness.py run OUT            build, report, check, compare (run.sh calls this)
+                                  for the architecture VERDICT_ARCH names: x86_64
+                                  (default) or aarch64 (clang, Debian's cross libc
+                                  and binutils; the programs run under qemu-user)
     harness.py varkit-side OUT    the real check of every program; run inside
                                   examples/with_libraries.sh (the old libraries installed)
 
@@ -30,7 +33,26 @@ sys.path.insert(0, str(HERE))
 
 from corpus import PAIRS, Pair  # noqa: E402
 
-COMPILERS = {"c": ("gcc", "c"), "c++": ("g++", "cpp")}
+ARCH = os.environ.get("VERDICT_ARCH", "x86_64")
+_TARGETS = {
+    "x86_64": {"c": ["gcc"], "c++": ["g++"]},
+    "aarch64": {"c": ["clang", "--target=aarch64-linux-gnu"], "c++": ["clang++", "--target=aarch64-linux-gnu"]},
+}
+if ARCH not in _TARGETS:
+    raise SystemExit(f"VERDICT_ARCH must be one of {', '.join(_TARGETS)}")
+COMPILERS = {"c": (_TARGETS[ARCH]["c"], "c"), "c++": (_TARGETS[ARCH]["c++"], "cpp")}
+# The tools that read objects of the architecture, and how a program of it runs.
+CROSS = [] if ARCH == "x86_64" else ["-cross-prefix", f"{ARCH}-linux-gnu"]
+READELF = "readelf" if ARCH == "x86_64" else f"{ARCH}-linux-gnu-readelf"
+SYSROOT = f"/usr/{ARCH}-linux-gnu"
+
+
+def run_program(program: Path, library_dir: Path) -> subprocess.CompletedProcess:
+    if ARCH == "x86_64":
+        return subprocess.run([str(program)], env={**os.environ, "LD_LIBRARY_PATH": str(library_dir)},
+                              capture_output=True, text=True, timeout=30)
+    return subprocess.run([f"qemu-{ARCH}", "-L", SYSROOT, "-E", f"LD_LIBRARY_PATH={library_dir}", str(program)],
+                          capture_output=True, text=True, timeout=60)
 REPORT_DIR = "1.0_to_2.0"
 
 
@@ -50,11 +72,11 @@ def build_library(out: Path, pair: Pair, label: str) -> Path:
     d.mkdir(parents=True, exist_ok=True)
     (d / pair.header).write_text(version.header)
     (d / f"{pair.lib}.{ext}").write_text(version.source)
-    args = [compiler, "-g", "-Og", "-shared", "-fPIC", f"-Wl,-soname,{soname}", "-o", d / soname,
+    args = [*compiler, "-g", "-Og", "-shared", "-fPIC", f"-Wl,-soname,{soname}", "-o", d / soname,
             d / f"{pair.lib}.{ext}"]
     if version.version_script:
         (d / f"{pair.lib}.map").write_text(version.version_script)
-        args.insert(1, f"-Wl,--version-script={d / f'{pair.lib}.map'}")
+        args.insert(len(compiler), f"-Wl,--version-script={d / f'{pair.lib}.map'}")
     sh(*args)
     (d / "descriptor.xml").write_text(
         f"<version>{label}</version>\n<headers>{d / pair.header}</headers>\n<libs>{d / soname}</libs>\n")
@@ -70,7 +92,7 @@ def build_programs(out: Path, pair: Pair) -> list[Path]:
     for program in pair.programs:
         source = apps / f"{program.name}.{ext}"
         source.write_text(f'#include "{pair.header}"\n{program.source}')
-        sh(compiler, "-g", "-O0", "-I", old, "-o", apps / program.name, source, old / pair.sonames[0])
+        sh(*compiler, "-g", "-O0", "-I", old, "-o", apps / program.name, source, old / pair.sonames[0])
         source.unlink()  # the check walks apps/: only the programs belong there
         built.append(apps / program.name)
     return built
@@ -84,7 +106,7 @@ def write_report(out: Path, pair: Pair) -> Path:
     lib = out / "lib" / pair.package
     # Exits 1 when the versions are incompatible; the report is what counts.
     sh("abi-compliance-checker", "-q", "-l", pair.lib, "-old", lib / "1.0" / "descriptor.xml",
-       "-new", lib / "2.0" / "descriptor.xml", "-xml", "-report-path", report, cwd=logs, check=False)
+       "-new", lib / "2.0" / "descriptor.xml", *CROSS, "-xml", "-report-path", report, cwd=logs, check=False)
     if not report.is_file() or report.stat().st_size == 0:
         raise SystemExit(f"abi-compliance-checker wrote no report for {pair.package} (logs in {logs})")
     return report
@@ -196,11 +218,11 @@ def demangle(names: set[str]) -> dict[str, str]:
 def imported_spellings(program: Path) -> set[str]:
     """Undefined dynamic symbols and copied variables, as readelf spells them."""
     spelled = set()
-    for line in sh("readelf", "--dyn-syms", "--wide", program).stdout.splitlines():
+    for line in sh(READELF, "--dyn-syms", "--wide", program).stdout.splitlines():
         fields = line.split()
         if len(fields) >= 8 and fields[6] == "UND":
             spelled.add(fields[7])
-    for line in sh("readelf", "--relocs", "--wide", program).stdout.splitlines():
+    for line in sh(READELF, "--relocs", "--wide", program).stdout.splitlines():
         fields = line.split()
         if len(fields) >= 5 and fields[2].endswith("_COPY"):
             spelled.add(fields[4])
@@ -211,8 +233,7 @@ def run_with(out: Path, pair: Pair, program: Path) -> dict[str, str]:
     """How the program ends with each version of its library: the observable truth."""
     ends = {}
     for label in ("1.0", "2.0"):
-        env = {**os.environ, "LD_LIBRARY_PATH": str(out / "lib" / pair.package / label)}
-        run = subprocess.run([str(program)], env=env, capture_output=True, text=True, timeout=30)
+        run = run_program(program, out / "lib" / pair.package / label)
         error = run.stderr.strip().splitlines()
         loader = "error while loading" in run.stderr or "symbol lookup error" in run.stderr
         detail = f" ({'loader: ' if loader else ''}{error[-1][-90:]})" if error else ""
@@ -326,7 +347,7 @@ def main(argv: list[str]) -> int:
         build_library(out, pair, "2.0")
         for path in build_programs(out, pair):
             programs[path.name] = (pair, path)
-    print(f"built {len(PAIRS)} library pairs and {len(programs)} programs", file=sys.stderr)
+    print(f"built {len(PAIRS)} library pairs and {len(programs)} programs for {ARCH}", file=sys.stderr)
     with ThreadPoolExecutor(max_workers=2) as pool:  # the machine is shared
         list(pool.map(lambda p: write_report(out, p), PAIRS))
     write_summary(out)

@@ -2,17 +2,24 @@
 # Verdicts of the ABI check against Debian's abicompat on a corpus of real
 # library version pairs (see corpus.py); prints the agreement table.
 #
-#   bench/verdicts/run.sh [OUT]        (default: bench/out/verdicts; root: it
+#   bench/verdicts/run.sh [OUT]        (default: bench/out/verdicts[-ARCH]; root: it
 #                                       installs the old libraries in a private
 #                                       mount namespace through examples/with_libraries.sh)
+#
+# VERDICT_ARCH=aarch64 builds the corpus for AArch64 (clang, Debian's cross
+# libc and binutils) and runs the programs under qemu-user.
 #
 # Needs gcc, g++, abi-compliance-checker and abicompat (abigail-tools).
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$(cd "$here/../.." && pwd)"
-out="$(realpath -m "${1:-$root/bench/out/verdicts}")"
+arch="${VERDICT_ARCH:-x86_64}"
+suffix=""; [ "$arch" = x86_64 ] || suffix="-$arch"
+out="$(realpath -m "${1:-$root/bench/out/verdicts$suffix}")"
 python="${PYTHON:-$root/.venv/bin/python}"
-for tool in gcc g++ c++filt readelf abi-compliance-checker abicompat unshare; do
+tools="gcc g++ c++filt readelf abi-compliance-checker abicompat unshare"
+[ "$arch" = x86_64 ] || tools="$tools clang clang++ $arch-linux-gnu-readelf qemu-$arch"
+for tool in $tools; do
     command -v "$tool" >/dev/null || { echo "$0: $tool is missing" >&2; exit 2; }
 done
 # Start afresh, but never empty a directory this script did not make.
@@ -22,4 +29,4 @@ if [ -e "$out" ]; then
 fi
 mkdir -p "$out"
 touch "$out/.verdicts-out"
-PYTHON="$python" exec "$python" "$here/harness.py" run "$out"
+VERDICT_ARCH="$arch" PYTHON="$python" exec "$python" "$here/harness.py" run "$out"

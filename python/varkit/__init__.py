@@ -19,12 +19,32 @@ named by the environment variable ``VARKIT_CONF``.  All keys live in the
     conf_diff = conf_diff.json
     dest_php_version = 8.2
     php_api_diff = /var/lib/varkit/php_api_diff.log
+    package_db = auto
+    rpm_dbpath =
+    rpm_root =
 
 Every attribute has the default shown in ``DEFAULTS``.  A missing
 ``/etc/varkit.conf`` silently gives the defaults.  A file named by
 ``VARKIT_CONF`` that is missing, or any file that cannot be read or parsed,
 gives the defaults plus one warning line on standard error.  Unknown keys are
 ignored.  The attributes are plain and may be reassigned at run time.
+
+Package database
+----------------
+Which package database says who owns a file (``varkit.common``):
+
+* ``package_db``: ``auto`` (the default) asks rpm when ``rpm`` is on the
+  search path and its database lists at least one package, else dpkg's file
+  lists when ``/var/lib/dpkg/info`` exists; ``rpm`` or ``dpkg`` use that one
+  database only, even when it is empty; ``none`` uses no database (every
+  ownership answer is empty and the packages a program needs are unknown).
+  The database chosen is logged at info level (shown with ``--verbose``).
+* ``rpm_dbpath``: the rpm database directory (rpm's ``--dbpath``); empty
+  means rpm's own default.
+* ``rpm_root``: the root the packages of that database were installed under
+  (rpm's ``--root``); empty means ``/``.  A file below the root is looked
+  up by its path inside the root, so ROOT/usr/bin/prog and /usr/bin/prog
+  ask the same question.
 """
 
 from __future__ import annotations
@@ -59,6 +79,12 @@ DEFAULTS: dict[str, str] = {
     # through a symbolic link; created with mode 0600). Not in /tmp: a file there
     # can be planted by any user.
     "php_api_diff": "/var/lib/varkit/php_api_diff.log",
+    # Package database answering ownership: auto, rpm, dpkg or none.
+    "package_db": "auto",
+    # rpm's --dbpath; empty: rpm's default.
+    "rpm_dbpath": "",
+    # rpm's --root; empty: /.
+    "rpm_root": "",
 }
 
 
@@ -73,6 +99,9 @@ class Config:
     conf_diff: str
     dest_php_version: str
     php_api_diff: str
+    package_db: str
+    rpm_dbpath: str
+    rpm_root: str
 
     def __init__(self, values: dict[str, str] | None = None, source: str | None = None) -> None:
         merged = dict(DEFAULTS)
