@@ -138,6 +138,40 @@ def test_failed_commands_are_not_checked_and_the_missing_index_is_the_error(stan
     assert table == expected
 
 
+
+def break_universe_download(stand_ins):
+    (stand_ins["archives"] / "universe.gz").unlink()  # the stand-in curl then exits 22
+
+
+def replace_command(name, body):
+    def apply(stand_ins):
+        script = stand_ins["log"].parent / "bin" / name
+        script.write_text("#!/bin/sh\n" + body + "\n")
+    return apply
+
+
+WARNING = "lineage: warning: "
+
+
+@pytest.mark.parametrize("breakage, warnings", [
+    (break_universe_download,  # nothing to unpack nor to move afterwards either
+     ["curl failed with exit status 22", "gunzip failed with exit status 1", "mv failed with exit status 1"]),
+    (replace_command("gunzip", "exit 3"),  # then nothing to move
+     ["gunzip failed with exit status 3", "mv failed with exit status 1"] * 4),
+    (replace_command("mv", "kill -KILL $$"), ["mv ended by signal 9"] * 4),
+], ids=["curl", "gunzip", "mv"])
+def test_failed_commands_are_warned_about_and_the_last_indexes_are_used(stand_ins, capfd, breakage, warnings):
+    lineage.process()
+    first = Path(TABLE).read_bytes()
+    assert WARNING not in capfd.readouterr().err
+    breakage(stand_ins)
+    lineage.process()
+    captured = capfd.readouterr()
+    assert [line[len(WARNING):] for line in captured.err.splitlines() if line.startswith(WARNING)] == warnings
+    assert captured.out.count("unzip file ") == 4
+    assert Path(TABLE).read_bytes() == first  # stale, as the warnings say
+
+
 @pytest.fixture
 def offline(tmp_path, monkeypatch):
     """No download: process() uses whatever get_data is bound at call time."""

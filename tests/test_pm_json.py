@@ -133,3 +133,16 @@ def test_read_json_takes_str_bytes_and_path(tmp_path):
     path.write_text('{"a": [1.5, null, true]}')
     for name in (str(path), bytes(path), pathlib.Path(path)):
         assert provenance.read_json(name) == {"a": [1.5, None, True]}
+
+
+def test_read_json_takes_an_array_longer_than_the_parsers_saturated_count(tmp_path):
+    # The parser's array size stops counting at 0xFFFFFF; the list must still hold every element.
+    zeros = 0xFFFFFF
+    path = tmp_path / "long.json"
+    path.write_bytes(b'{"long": [' + b"0," * zeros + b'1, 2, 3], "after": ["x"]}')
+    value = provenance.read_json(path)
+    path.unlink()
+    long = value["long"]
+    assert len(long) == zeros + 3
+    assert long[-3:] == [1, 2, 3] and long.count(0) == zeros
+    assert value["after"] == ["x"]

@@ -950,7 +950,7 @@ void guarded(void *user, F &&body) {
     } catch (const std::bad_alloc &) {
         engine->stop(true);
     } catch (...) {
-        engine->stop(true);
+        engine->stop();  // not a memory failure: lxml redoes the call and gives the outcome
     }
 }
 

@@ -11,6 +11,22 @@ namespace {
 
 namespace dom = simdjson::dom;
 
+// dom::array::size() and dom::object::size() stop counting here: the true
+// size is this or more.
+constexpr std::size_t kSaturatedSize = 0xFFFFFF;
+
+std::size_t element_count(dom::array array) {
+    std::size_t count = array.size();
+    if (count < kSaturatedSize) {
+        return count;
+    }
+    count = 0;
+    for (auto it = array.begin(); it != array.end(); ++it) {
+        ++count;
+    }
+    return count;
+}
+
 // Objects this small are checked for repeated names by a scan, bigger ones by a hash.
 constexpr std::size_t kLinearMembers = 16;
 
@@ -53,7 +69,7 @@ Value to_value(dom::element element) {
     case dom::element_type::ARRAY: {
         dom::array array = element.get_array().value_unsafe();
         Array elements;
-        elements.reserve(array.size());
+        elements.reserve(array.size());  // a hint only (saturates)
         for (dom::element child : array) {
             elements.push_back(to_value(child));
         }
@@ -85,10 +101,14 @@ public:
         switch (element.type()) {
         case dom::element_type::ARRAY: {
             dom::array array = element.get_array().value_unsafe();
-            py::list list(array.size());
-            Py_ssize_t i = 0;
+            const std::size_t count = element_count(array);
+            py::list list(static_cast<Py_ssize_t>(count));
+            std::size_t i = 0;
             for (dom::element child : array) {
-                PyList_SET_ITEM(list.ptr(), i++, build(child).release().ptr());
+                if (i == count) {
+                    break;  // never past the list's end
+                }
+                PyList_SET_ITEM(list.ptr(), static_cast<Py_ssize_t>(i++), build(child).release().ptr());
             }
             return std::move(list);
         }

@@ -2,6 +2,8 @@
 
 #include "index_layout.hpp"
 
+#include <string>
+
 namespace varkit::lineage {
 
 namespace py = pybind11;
@@ -15,13 +17,33 @@ void make_dirs_if_missing(const host::Globals &globals, const std::string &path)
     }
 }
 
-// Runs the command and waits; its exit status is not looked at.
+// One line on the current sys.stderr (dropped when it is None).
+void warn(const std::string &line) {
+    PyObject *stderr_object = PySys_GetObject("stderr");  // borrowed
+    if (stderr_object == nullptr || stderr_object == Py_None) {
+        return;
+    }
+    auto stream = py::reinterpret_borrow<py::object>(stderr_object);
+    stream.attr("write")(host::to_str(line + "\n"));
+    stream.attr("flush")();
+}
+
+// Runs the command and waits. A failure does not stop the download (the table
+// step then reads whatever index is in place), but it is said on stderr, since
+// an index left from an earlier run would otherwise go unnoticed.
 void run(const host::Globals &globals, std::initializer_list<std::string> argv) {
     py::list args;
     for (const std::string &arg : argv) {
         args.append(arg);
     }
-    globals.get("subprocess").attr("run")(args);
+    py::object completed = globals.get("subprocess").attr("run")(args);
+    const long status = py::cast<long>(completed.attr("returncode"));
+    if (status != 0) {
+        const std::string &name = *argv.begin();
+        warn("lineage: warning: " + name +
+             (status < 0 ? " ended by signal " + std::to_string(-status)
+                         : " failed with exit status " + std::to_string(status)));
+    }
 }
 
 }  // namespace
