@@ -2,7 +2,8 @@
 
 Three groups of facts:
 
-* ELF facts read with pyelftools: file type, word size, imported symbols,
+* ELF facts read once per file state by the native reader (pyelftools for
+  the odd objects it leaves alone): file type, word size, imported symbols,
   required libraries, shared-object name.  Anything that is not a readable
   ELF object simply gives the empty answer.
 * URLs read with requests, always with a time limit; reachability probes are
@@ -42,6 +43,11 @@ from elftools.elf.sections import SymbolTableSection
 
 from varkit import libpath
 from varkit.logger import ABI_LOG
+
+try:
+    from varkit import _elf
+except ImportError:  # extension not built: pyelftools reads every object
+    _elf = None  # type: ignore[assignment]
 
 __all__ = [
     "is_valid_url",
@@ -330,7 +336,11 @@ def get_file_type(path: str) -> FileType:
     """Classify a file: ELF executable or library, Python, PHP, Java, other."""
     if not _is_regular_file(path):
         return FileType.OTHER
-    kind = _with_elf(path, _elf_kind, None)
+    return _remembered(_type_cache, path, _classify)
+
+
+def _classify(path: str) -> FileType:
+    kind = _facts(path).kind
     if kind is not None:
         return kind
     suffix = os.path.splitext(path)[1].lower()
@@ -341,7 +351,7 @@ def get_file_type(path: str) -> FileType:
 
 def is_32bit_file(path: str) -> bool:
     """True for a 32-bit ELF object."""
-    return _with_elf(path, lambda elf: elf.elfclass == 32, False)
+    return _facts(path).is32
 
 
 class ImportedSymbols(set[str]):
@@ -435,7 +445,8 @@ def get_undefined_symbols_from_file(path: str) -> ImportedSymbols:
     The result is a set of names; its ``versions`` attribute tells the
     version each name is bound to where the ELF version tables give one.
     """
-    return _with_elf(path, _undefined_symbols, ImportedSymbols())
+    imported = _facts(path).imported
+    return ImportedSymbols(imported, imported.versions)
 
 
 def _needed(elf: ELFFile) -> list[str]:
@@ -448,7 +459,7 @@ def _needed(elf: ELFFile) -> list[str]:
 
 def find_req_libs(path: str) -> list[str]:
     """DT_NEEDED entries of the object, in order."""
-    return _with_elf(path, _needed, [])
+    return list(_facts(path).needed)
 
 
 def _soname(elf: ELFFile) -> str:
@@ -456,12 +467,6 @@ def _soname(elf: ELFFile) -> str:
         if tag.entry.d_tag == "DT_SONAME":
             return str(tag.soname)
     return ""
-
-
-# Shared-object names already read, per file state: a directory walk asks for
-# the same few libraries once per checked file.
-_SONAME_CACHE_SIZE = 4096
-_soname_cache: dict[str, tuple[tuple[int, ...], str]] = {}
 
 
 def _file_signature(path: Any) -> tuple[int, ...] | None:
@@ -474,17 +479,112 @@ def _file_signature(path: Any) -> tuple[int, ...] | None:
 
 def get_soname_from_lib(path: str) -> str:
     """DT_SONAME of a shared library, or ""."""
+    return _facts(path).soname
+
+
+# Everything the helpers tell about one object, read in one pass and kept per
+# file state (device, inode, size, times): a directory walk asks about the
+# same files and libraries again and again.
+_LinkFacts = tuple[int, str, list[str], list[str], list[str]]
+
+
+class _ObjectFacts:
+    __slots__ = ("kind", "is32", "imported", "needed", "soname", "link")
+
+    def __init__(
+        self,
+        kind: FileType | None = None,
+        is32: bool = False,
+        imported: ImportedSymbols | None = None,
+        needed: tuple[str, ...] = (),
+        soname: str = "",
+        link: _LinkFacts | None = None,
+    ) -> None:
+        self.kind = kind
+        self.is32 = is32
+        self.imported = imported if imported is not None else ImportedSymbols()
+        self.needed = needed
+        self.soname = soname
+        self.link = link
+
+
+_NOT_ELF = _ObjectFacts()
+_CACHE_SIZE = 4096
+_facts_cache: dict[str, tuple[tuple[int, ...], Any]] = {}
+_type_cache: dict[str, tuple[tuple[int, ...], Any]] = {}
+
+
+def _remembered(cache: dict[str, tuple[tuple[int, ...], Any]], path: Any, compute: Callable[[Any], T]) -> T:
     signature = _file_signature(path)
     if signature is None or not isinstance(path, str):
-        return _with_elf(path, _soname, "")
-    known = _soname_cache.get(path)
+        return compute(path)
+    known = cache.get(path)
     if known is not None and known[0] == signature:
-        return known[1]
-    soname = _with_elf(path, _soname, "")
-    if len(_soname_cache) >= _SONAME_CACHE_SIZE:
-        _soname_cache.clear()
-    _soname_cache[path] = (signature, soname)
-    return soname
+        return known[1]  # type: ignore[no-any-return]
+    value = compute(path)
+    if len(cache) >= _CACHE_SIZE:
+        cache.clear()
+    cache[path] = (signature, value)
+    return value
+
+
+def _facts(path: Any) -> _ObjectFacts:
+    if not _is_regular_file(path):
+        return _NOT_ELF
+    return _remembered(_facts_cache, path, _read_facts)
+
+
+_MACHINE_NAMES: dict[int, str] = {}
+
+
+def _machine_name(number: int) -> Any:
+    if not _MACHINE_NAMES:
+        from elftools.elf.enums import ENUM_E_MACHINE
+
+        _MACHINE_NAMES.update({v: k for k, v in ENUM_E_MACHINE.items() if isinstance(v, int) and k != "_default_"})
+    return _MACHINE_NAMES.get(number, number)
+
+
+def _split_paths(entries: list[str]) -> list[str]:
+    return [part for entry in entries for part in entry.split(":")]
+
+
+def _read_facts(path: Any) -> _ObjectFacts:
+    raw: Any = None
+    if _elf is not None and isinstance(path, str):
+        try:
+            raw = _elf.read(path)
+        except (OSError, ValueError, UnicodeError):
+            raw = None
+    if raw is False:
+        return _NOT_ELF
+    if raw is None:
+        return _read_facts_general(path)
+    elfclass, machine, e_type, interp, pie_flag, has_soname, soname, needed, rpath, runpath, undefined, _ = raw
+    if e_type == 2:
+        kind = FileType.BINARY_EXECUTABLE
+    elif e_type != 3:
+        kind = FileType.OTHER
+    elif pie_flag or (interp and not has_soname):
+        kind = FileType.BINARY_EXECUTABLE
+    else:
+        kind = FileType.DYNAMIC_LIBRARY
+    versions = {name: frozenset(v) for name, v in undefined if v}
+    imported = ImportedSymbols((name for name, _ in undefined), versions)
+    link = (elfclass, _machine_name(machine), list(needed), _split_paths(rpath), _split_paths(runpath))
+    return _ObjectFacts(kind, elfclass == 32, imported, tuple(needed), soname, link)
+
+
+def _read_facts_general(path: Any) -> _ObjectFacts:
+    """The facts of an object the native reader leaves alone, through pyelftools."""
+    return _ObjectFacts(
+        _with_elf(path, _elf_kind, None),
+        _with_elf(path, lambda elf: elf.elfclass == 32, False),
+        _with_elf(path, _undefined_symbols, ImportedSymbols()),
+        tuple(_with_elf(path, _needed, [])),
+        _with_elf(path, _soname, ""),
+        _with_elf(path, _dependency_facts, None),
+    )
 
 
 # --------------------------------------------------------------------------
@@ -685,10 +785,6 @@ def get_pkgname_by_libname(name: str) -> str:
     return ""
 
 
-# (ELF class, machine, DT_NEEDED, DT_RPATH, DT_RUNPATH) of an object.
-_LinkFacts = tuple[int, str, list[str], list[str], list[str]]
-
-
 def _dependency_facts(elf: ELFFile) -> _LinkFacts:
     needed: list[str] = []
     rpath: list[str] = []
@@ -706,11 +802,15 @@ def _dependency_facts(elf: ELFFile) -> _LinkFacts:
 
 def _dependency_facts_of(path: Any) -> _LinkFacts | None:
     """(ELF class, machine, DT_NEEDED, DT_RPATH, DT_RUNPATH) of ``path``, or None."""
-    return _with_elf(path, _dependency_facts, None)
+    link = _facts(path).link
+    if link is None:
+        return None
+    return link[0], link[1], list(link[2]), list(link[3]), list(link[4])
 
 
 def _same_abi(path: str, elfclass: int, machine: str) -> bool:
-    return _with_elf(path, lambda e: (e.elfclass, e.header["e_machine"]) == (elfclass, machine), False)
+    link = _facts(path).link
+    return link is not None and (link[0], link[1]) == (elfclass, machine)
 
 
 def _library_candidates(name: str, facts: _LinkFacts | None, requester: Any) -> Iterator[str]:

@@ -1,0 +1,366 @@
+#include "elf_reader.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <stdexcept>
+#include <unordered_map>
+
+namespace varkit::elf {
+namespace {
+
+struct Unusual {};  // thrown inside the reader only; read_elf() turns it into a status
+
+constexpr std::uint32_t kShtStrtab = 3, kShtRela = 4, kShtDynamic = 6, kShtNobits = 8, kShtRel = 9,
+                        kShtDynsym = 11, kShtVerneed = 0x6ffffffe, kShtVersym = 0x6fffffff;
+constexpr std::uint32_t kPtDynamic = 2, kPtInterp = 3;
+constexpr std::int64_t kDtNull = 0, kDtNeeded = 1, kDtSoname = 14, kDtRpath = 15, kDtRunpath = 29,
+                       kDtFlags1 = 0x6ffffffb;
+constexpr std::uint64_t kDf1Pie = 0x08000000;
+
+class Bytes {
+  public:
+    Bytes(const std::uint8_t *data, std::size_t size) : data_(data), size_(size) {}
+    std::size_t size() const { return size_; }
+
+    void need(std::uint64_t offset, std::uint64_t length) const {
+        if (offset > size_ || length > size_ - offset) {
+            throw Unusual{};
+        }
+    }
+    template <typename T> T get(std::uint64_t offset) const {
+        need(offset, sizeof(T));
+        T value;
+        std::memcpy(&value, data_ + offset, sizeof(T));
+        return value;  // little-endian host and file
+    }
+    const std::uint8_t *at(std::uint64_t offset) const { return data_ + offset; }
+
+  private:
+    const std::uint8_t *data_;
+    std::size_t size_;
+};
+
+struct Section {
+    std::uint32_t name, type;
+    std::uint64_t offset, size, link, info, entsize;
+};
+
+class Reader {
+  public:
+    Reader(const std::uint8_t *data, std::size_t size) : b_(data, size) {}
+
+    ElfFacts read() {
+        header();
+        segments();
+        sections();
+        dynamic();
+        symbols();
+        return std::move(f_);
+    }
+
+  private:
+    std::uint64_t word(std::uint64_t offset) const {
+        return is64_ ? b_.get<std::uint64_t>(offset) : b_.get<std::uint32_t>(offset);
+    }
+
+    void header() {
+        const std::uint8_t ei_class = b_.get<std::uint8_t>(4);
+        if (ei_class != 1 && ei_class != 2) {
+            throw Unusual{};
+        }
+        if (b_.get<std::uint8_t>(5) != 1) {
+            throw Unusual{};  // big-endian or unknown data encoding
+        }
+        is64_ = ei_class == 2;
+        f_.elfclass = is64_ ? 64 : 32;
+        f_.type = b_.get<std::uint16_t>(16);
+        f_.machine = b_.get<std::uint16_t>(18);
+        std::uint64_t p = 24 + (is64_ ? 8 : 4);  // past e_entry
+        phoff_ = word(p);
+        p += is64_ ? 8 : 4;
+        shoff_ = word(p);
+        p += is64_ ? 8 : 4;
+        p += 4 + 2;  // e_flags, e_ehsize
+        const std::uint16_t phentsize = b_.get<std::uint16_t>(p);
+        phnum_ = b_.get<std::uint16_t>(p + 2);
+        const std::uint16_t shentsize = b_.get<std::uint16_t>(p + 4);
+        shnum_ = b_.get<std::uint16_t>(p + 6);
+        shstrndx_ = b_.get<std::uint16_t>(p + 8);
+        if (f_.machine == 8 && is64_) {
+            throw Unusual{};  // MIPS64 packs relocation info its own way
+        }
+        if ((phnum_ != 0 && phentsize != (is64_ ? 56 : 32)) || shentsize != (is64_ ? 64 : 40)) {
+            throw Unusual{};
+        }
+        if (shnum_ == 0 || shstrndx_ == 0 || shstrndx_ >= shnum_) {
+            throw Unusual{};  // no section headers, or extended numbering
+        }
+        b_.need(phoff_, std::uint64_t{phnum_} * phentsize);
+        b_.need(shoff_, std::uint64_t{shnum_} * shentsize);
+    }
+
+    void segments() {
+        for (std::uint64_t i = 0; i < phnum_; ++i) {
+            const std::uint64_t p = phoff_ + i * (is64_ ? 56 : 32);
+            const std::uint32_t type = b_.get<std::uint32_t>(p);
+            if (type == kPtInterp) {
+                f_.has_interpreter = true;
+            } else if (type == kPtDynamic) {
+                has_dynamic_segment_ = true;
+            }
+        }
+    }
+
+    void sections() {
+        sections_.reserve(shnum_);
+        for (std::uint64_t i = 0; i < shnum_; ++i) {
+            const std::uint64_t p = shoff_ + i * (is64_ ? 64 : 40);
+            Section s{};
+            s.name = b_.get<std::uint32_t>(p);
+            s.type = b_.get<std::uint32_t>(p + 4);
+            if (is64_) {
+                s.offset = b_.get<std::uint64_t>(p + 24);
+                s.size = b_.get<std::uint64_t>(p + 32);
+                s.link = b_.get<std::uint32_t>(p + 40);
+                s.info = b_.get<std::uint32_t>(p + 44);
+                s.entsize = b_.get<std::uint64_t>(p + 56);
+            } else {
+                s.offset = b_.get<std::uint32_t>(p + 16);
+                s.size = b_.get<std::uint32_t>(p + 20);
+                s.link = b_.get<std::uint32_t>(p + 24);
+                s.info = b_.get<std::uint32_t>(p + 28);
+                s.entsize = b_.get<std::uint32_t>(p + 36);
+            }
+            if (i != 0 && s.type != kShtNobits) {
+                b_.need(s.offset, s.size);
+            }
+            if (s.link >= shnum_) {
+                throw Unusual{};
+            }
+            sections_.push_back(s);
+        }
+        const Section &names = strtab(shstrndx_);
+        for (const Section &s : sections_) {
+            string_at(names, s.name);
+        }
+    }
+
+    const Section &strtab(std::uint64_t index) const {
+        const Section &s = sections_.at(index);
+        if (s.type != kShtStrtab) {
+            throw Unusual{};
+        }
+        return s;
+    }
+
+    std::string string_at(const Section &table, std::uint64_t offset) const {
+        if (offset >= table.size) {
+            throw Unusual{};
+        }
+        const auto *start = b_.at(table.offset + offset);
+        const auto *end = static_cast<const std::uint8_t *>(std::memchr(start, 0, table.size - offset));
+        if (end == nullptr) {
+            throw Unusual{};
+        }
+        return std::string(reinterpret_cast<const char *>(start), static_cast<std::size_t>(end - start));
+    }
+
+    const Section *first_of_type(std::uint32_t type) const {
+        for (const Section &s : sections_) {
+            if (s.type == type) {
+                return &s;
+            }
+        }
+        return nullptr;
+    }
+
+    void entries(const Section &s, std::uint64_t entsize) const {
+        if (s.entsize != entsize || s.type == kShtNobits) {
+            throw Unusual{};
+        }
+    }
+
+    void dynamic() {
+        const Section *dyn = first_of_type(kShtDynamic);
+        if (dyn == nullptr) {
+            if (has_dynamic_segment_) {
+                throw Unusual{};  // tags only through the segment
+            }
+            return;
+        }
+        const std::uint64_t entsize = is64_ ? 16 : 8;
+        entries(*dyn, entsize);
+        const Section &strings = strtab(dyn->link);
+        for (std::uint64_t i = 0; i < dyn->size / entsize; ++i) {
+            const std::uint64_t p = dyn->offset + i * entsize;
+            const std::int64_t tag = is64_ ? b_.get<std::int64_t>(p) : b_.get<std::int32_t>(p);
+            const std::uint64_t value = word(p + (is64_ ? 8 : 4));
+            if (tag == kDtNull) {
+                break;
+            }
+            if (tag == kDtNeeded) {
+                std::string name = string_at(strings, value);
+                if (std::find(f_.needed.begin(), f_.needed.end(), name) == f_.needed.end()) {
+                    f_.needed.push_back(std::move(name));
+                }
+            } else if (tag == kDtSoname) {
+                std::string name = string_at(strings, value);
+                if (!f_.has_soname) {
+                    f_.soname = std::move(name);
+                }
+                f_.has_soname = true;
+            } else if (tag == kDtRpath) {
+                f_.rpath.push_back(string_at(strings, value));
+            } else if (tag == kDtRunpath) {
+                f_.runpath.push_back(string_at(strings, value));
+            } else if (tag == kDtFlags1 && (value & kDf1Pie) != 0) {
+                f_.pie_flag = true;
+            }
+        }
+    }
+
+    std::map<std::uint32_t, std::string> needed_versions() const {
+        std::map<std::uint32_t, std::string> names;
+        for (const Section &s : sections_) {
+            if (s.type != kShtVerneed) {
+                continue;
+            }
+            const Section &strings = strtab(s.link);
+            std::uint64_t entry = s.offset;
+            const std::uint64_t end = s.offset + s.size;
+            for (std::uint64_t v = 0; v < s.info; ++v) {
+                if (entry + 16 > end) {
+                    throw Unusual{};
+                }
+                const std::uint16_t count = b_.get<std::uint16_t>(entry + 2);
+                std::uint64_t aux = entry + b_.get<std::uint32_t>(entry + 8);
+                for (std::uint16_t a = 0; a < count; ++a) {
+                    if (aux < s.offset || aux + 16 > end) {
+                        throw Unusual{};
+                    }
+                    const std::uint16_t other = b_.get<std::uint16_t>(aux + 6);
+                    names[other & 0x7fffu] = string_at(strings, b_.get<std::uint32_t>(aux + 8));
+                    aux += b_.get<std::uint32_t>(aux + 12);
+                }
+                entry += b_.get<std::uint32_t>(entry + 12);
+            }
+        }
+        return names;
+    }
+
+    std::vector<std::uint64_t> copied(std::uint64_t dynsym_index) const {
+        std::uint32_t copy = 0;
+        switch (f_.machine) {
+        case 62: case 3: copy = 5; break;      // x86-64, i386
+        case 183: copy = 1024; break;          // AArch64
+        case 40: copy = 20; break;             // ARM
+        case 20: case 21: copy = 19; break;    // PowerPC
+        case 22: copy = 9; break;              // S/390
+        case 243: case 258: copy = 4; break;   // RISC-V, LoongArch
+        case 8: copy = 126; break;             // MIPS
+        case 2: case 43: copy = 19; break;     // SPARC
+        default: return {};
+        }
+        std::vector<std::uint64_t> indexes;
+        for (const Section &s : sections_) {
+            if ((s.type != kShtRel && s.type != kShtRela) || s.link != dynsym_index) {
+                continue;
+            }
+            const std::uint64_t entsize = (is64_ ? 8 : 4) * (s.type == kShtRela ? 3 : 2);
+            entries(s, entsize);
+            for (std::uint64_t i = 0; i < s.size / entsize; ++i) {
+                const std::uint64_t info = word(s.offset + i * entsize + (is64_ ? 8 : 4));
+                const std::uint64_t type = is64_ ? (info & 0xffffffffu) : (info & 0xffu);
+                if (type == copy) {
+                    indexes.push_back(is64_ ? (info >> 32) : (info >> 8));
+                }
+            }
+        }
+        std::sort(indexes.begin(), indexes.end());
+        return indexes;
+    }
+
+    void symbols() {
+        const Section *dynsym = first_of_type(kShtDynsym);
+        if (dynsym == nullptr) {
+            if (has_dynamic_segment_) {
+                throw Unusual{};  // symbols only through the segment
+            }
+            return;
+        }
+        const std::uint64_t entsize = is64_ ? 24 : 16;
+        entries(*dynsym, entsize);
+        const Section &strings = strtab(dynsym->link);
+        const Section *versym = first_of_type(kShtVersym);
+        std::uint64_t versym_count = 0;
+        if (versym != nullptr) {
+            if (versym->type == kShtNobits || versym->entsize != 2) {
+                throw Unusual{};
+            }
+            versym_count = versym->size / 2;
+        }
+        const auto version_names = needed_versions();
+        const auto copies = copied(static_cast<std::uint64_t>(dynsym - sections_.data()));
+        std::unordered_map<std::string, std::size_t> where;
+        const std::uint64_t count = dynsym->size / entsize;
+        for (std::uint64_t i = 0; i < count; ++i) {
+            const std::uint64_t p = dynsym->offset + i * entsize;
+            const std::uint32_t name_offset = b_.get<std::uint32_t>(p);
+            const std::uint16_t shndx = b_.get<std::uint16_t>(p + (is64_ ? 6 : 14));
+            std::string name = string_at(strings, name_offset);
+            if (name.empty()) {
+                continue;
+            }
+            const bool imported = shndx == 0 || std::binary_search(copies.begin(), copies.end(), i);
+            if (!imported) {
+                f_.defined.push_back(std::move(name));
+                continue;
+            }
+            auto [it, fresh] = where.emplace(name, f_.undefined.size());
+            if (fresh) {
+                f_.undefined.push_back({std::move(name), {}});
+            }
+            if (i >= versym_count) {
+                continue;
+            }
+            const std::uint16_t raw = b_.get<std::uint16_t>(versym->offset + i * 2);
+            if (raw == 0 || raw == 1 || raw == 0xff00 || raw == 0xff01) {
+                continue;  // local, global or reserved: no version
+            }
+            auto found = version_names.find(raw & 0x7fffu);
+            if (found != version_names.end() && !found->second.empty()) {
+                f_.undefined[it->second].versions.push_back(found->second);
+            }
+        }
+    }
+
+    Bytes b_;
+    ElfFacts f_;
+    bool is64_ = false;
+    bool has_dynamic_segment_ = false;
+    std::uint64_t phoff_ = 0, shoff_ = 0;
+    std::uint16_t phnum_ = 0, shnum_ = 0, shstrndx_ = 0;
+    std::vector<Section> sections_;
+};
+
+}  // namespace
+
+ReadOutcome read_elf(const std::uint8_t *data, std::size_t size) {
+    ReadOutcome outcome;
+    if (size < 4 || std::memcmp(data, "\x7f" "ELF", 4) != 0) {
+        outcome.status = ReadStatus::NotElf;
+        return outcome;
+    }
+    try {
+        outcome.facts = Reader(data, size).read();
+        outcome.status = ReadStatus::Facts;
+    } catch (const Unusual &) {
+        outcome.status = ReadStatus::Unusual;
+    } catch (const std::out_of_range &) {
+        outcome.status = ReadStatus::Unusual;
+    }
+    return outcome;
+}
+
+}  // namespace varkit::elf
