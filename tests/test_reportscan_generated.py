@@ -34,6 +34,7 @@ CHILDREN = {
     "problem": ["change", "change", "effect", "other"],
     "affected": ["symbol", "symbol", "other"],
     "other": ["other", "name"],
+    "name": ["headers", "libs", "name", "other"],
 }
 NAMED = {"header", "library", "symbol", "type", "constant"}
 TEXTS = ["", "a", "sym", "@name", "@param and @field", "@old_size bytes became @new_size",
@@ -115,4 +116,25 @@ def test_mutated_documents(tmp_path, rng, position, junk):
     damaged = document[:position] + junk + document[position + len(junk):]
     path = tmp_path / "damaged.xml"
     path.write_bytes(damaged)
+    both("reportscan", str(path))
+
+
+# What the tree reader refuses although libxml2's stream reads it: content after the
+# root element (a NUL first), EBCDIC code pages. Names nested in names test the order.
+TAILS = [b"\0<<<not xml", b"\0", b"\n\0x", b"<x/>", b"junk", b"\n<!--c-->\n", b"\n"]
+CODEPAGES = ["cp037", "cp500", "cp1140"]
+DECLARED = {"cp037": "IBM037", "cp500": "IBM500", "cp1140": "IBM01140"}
+
+
+@settings(max_examples=150, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
+@given(st.randoms(use_true_random=False), st.sampled_from(TAILS), st.sampled_from(CODEPAGES),
+       st.booleans())
+def test_documents_the_tree_reader_refuses(tmp_path, rng, tail, codepage, ebcdic):
+    document = _document(rng)
+    if ebcdic:
+        data = (f'<?xml version="1.0" encoding="{DECLARED[codepage]}"?>' + document).encode(codepage, "xmlcharrefreplace")
+    else:
+        data = document.encode() + tail
+    path = tmp_path / "hostile.xml"
+    path.write_bytes(data)
     both("reportscan", str(path))

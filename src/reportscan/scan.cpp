@@ -589,6 +589,14 @@ struct ReportState {
     int tr_state = 0;
     std::size_t tr_base = 0;
     std::vector<OptStr> tr_headers, tr_libs;
+    // Names under test_results are listed in document order (start tags), so each gets
+    // its slot when it opens and its text when it closes; nested names stack here.
+    struct OpenName {
+        std::size_t depth;
+        std::vector<OptStr> *list;
+        std::size_t slot;
+    };
+    std::vector<OpenName> tr_open_names;
     std::array<int, 4> tr_field_state{};  // symbols, types, verdict, affected
     std::array<OptStr, 4> tr_field{};
     SymbolListWalker added, removed;
@@ -626,6 +634,9 @@ struct ReportState {
             if (tag == Tag::Name && depth - 1 > tr_base &&
                 (parent == Tag::Headers || parent == Tag::Libs)) {
                 frame.want_text = true;
+                std::vector<OptStr> &list = parent == Tag::Headers ? tr_headers : tr_libs;
+                tr_open_names.push_back(OpenName{depth, &list, list.size()});
+                list.emplace_back();
             } else if (depth == tr_base + 1) {
                 int index = tr_field_index(tag);
                 if (index >= 0 && tr_field_state[static_cast<std::size_t>(index)] == 0) {
@@ -742,15 +753,15 @@ struct ReportState {
     }
 
     // Called for the end of an element below test_results; the parent tag is needed.
-    void end_in_test_results(const Frame &frame, std::size_t depth, Tag tag, Tag parent) {
+    void end_in_test_results(const Frame &frame, std::size_t depth, Tag tag) {
         if (tr_state != 1 || depth <= tr_base) {
             return;
         }
         if (tag == Tag::Name && depth - 1 > tr_base) {
-            if (parent == Tag::Headers) {
-                tr_headers.push_back(frame.value());
-            } else if (parent == Tag::Libs) {
-                tr_libs.push_back(frame.value());
+            if (!tr_open_names.empty() && tr_open_names.back().depth == depth) {
+                OpenName name = tr_open_names.back();
+                tr_open_names.pop_back();
+                (*name.list)[name.slot] = frame.value();
             }
         } else if (depth == tr_base + 1) {
             int index = tr_field_index(tag);
@@ -904,9 +915,8 @@ struct Engine {
             return;
         }
         Frame &frame = frames[depth];
-        Tag parent = frames[depth - 1].tag;
         for (auto &report : open_reports) {
-            report->end_in_test_results(frame, depth, frame.tag, parent);
+            report->end_in_test_results(frame, depth, frame.tag);
             report->end(frame, depth, frame.tag);
         }
         if (!open_reports.empty() && open_reports.back()->base == depth) {
@@ -1037,7 +1047,64 @@ int read_file(void *context, char *buffer, int len) {
 }
 int close_nothing(void *) { return 0; }
 
-ScanOutcome run(xmlInputReadCallback reader, void *source, bool *source_failed) {
+// Sits between libxml2 and a source: keeps the first bytes (the encoding libxml2
+// detects from them) and whether the source was read to its end.
+struct SourceTap {
+    xmlInputReadCallback reader;
+    void *source;
+    unsigned char head[4] = {0, 0, 0, 0};
+    std::size_t head_len = 0;
+    bool at_end = false;
+};
+int read_tapped(void *context, char *buffer, int len) {
+    auto *tap = static_cast<SourceTap *>(context);
+    int n = tap->reader(tap->source, buffer, len);
+    if (n == 0) {
+        tap->at_end = true;
+    }
+    for (int i = 0; i < n && tap->head_len < sizeof tap->head; ++i) {
+        tap->head[tap->head_len++] = static_cast<unsigned char>(buffer[i]);
+    }
+    return n;
+}
+
+// The encodings read here exactly as lxml reads them; any other (EBCDIC code pages,
+// which lxml refuses, legacy sets whose iconv tables may differ) is lxml's business.
+bool plain_encoding(const xmlChar *name) {
+    if (name == nullptr) {
+        return true;
+    }
+    static constexpr std::array<const char *, 10> kPlain = {
+        "UTF-8", "UTF8", "US-ASCII", "ASCII", "ISO-8859-1", "ISO-LATIN-1", "LATIN1",
+        "UTF-16", "UTF-16LE", "UTF-16BE"};
+    for (const char *plain : kPlain) {
+        if (xmlStrcasecmp(name, reinterpret_cast<const xmlChar *>(plain)) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Whether anything follows the point where libxml2 stopped: it ends a document at a
+// NUL byte after the root element without an error, where lxml reports extra content.
+bool input_left(xmlParserCtxtPtr ctxt, SourceTap &tap) {
+    if (ctxt->input != nullptr && ctxt->input->cur != nullptr && ctxt->input->end != nullptr &&
+        ctxt->input->cur < ctxt->input->end) {
+        return true;
+    }
+    if (ctxt->input != nullptr && ctxt->input->buf != nullptr && ctxt->input->buf->raw != nullptr &&
+        xmlBufUse(ctxt->input->buf->raw) > 0) {
+        return true;
+    }
+    if (!tap.at_end) {
+        char probe[1];
+        return tap.reader(tap.source, probe, 1) != 0;
+    }
+    return false;
+}
+
+ScanOutcome run(xmlInputReadCallback raw_reader, void *raw_source, bool *source_failed) {
+    SourceTap tap{raw_reader, raw_source};
     Engine engine;
     xmlSAXHandler sax;
     std::memset(&sax, 0, sizeof sax);
@@ -1061,7 +1128,7 @@ ScanOutcome run(xmlInputReadCallback reader, void *source, bool *source_failed) 
     void *saved_error_context = xmlGenericErrorContext;
     xmlSetGenericErrorFunc(nullptr, generic_error);
     xmlParserCtxtPtr ctxt =
-        xmlCreateIOParserCtxt(&sax, &engine, reader, close_nothing, source, XML_CHAR_ENCODING_NONE);
+        xmlCreateIOParserCtxt(&sax, &engine, read_tapped, close_nothing, &tap, XML_CHAR_ENCODING_NONE);
     if (ctxt == nullptr) {
         xmlSetGenericErrorFunc(saved_error_context, saved_error);
         current_engine = previous;
@@ -1074,6 +1141,12 @@ ScanOutcome run(xmlInputReadCallback reader, void *source, bool *source_failed) 
     xmlCtxtUseOptions(ctxt, XML_PARSE_NONET);
     xmlParseDocument(ctxt);
     bool well_formed = ctxt->wellFormed != 0;
+    bool unusual_input = well_formed && !engine.delegate && !engine.no_memory &&
+                         (xmlDetectCharEncoding(tap.head, static_cast<int>(tap.head_len)) ==
+                              XML_CHAR_ENCODING_EBCDIC ||
+                          !plain_encoding(ctxt->encoding) ||
+                          (ctxt->input != nullptr && !plain_encoding(ctxt->input->encoding)) ||
+                          input_left(ctxt, tap));
     if (ctxt->myDoc != nullptr) {  // libxml2's SAX-compatibility document, if it made one
         xmlFreeDoc(ctxt->myDoc);
         ctxt->myDoc = nullptr;
@@ -1087,7 +1160,7 @@ ScanOutcome run(xmlInputReadCallback reader, void *source, bool *source_failed) 
     if (engine.no_memory) {
         outcome.reports.clear();
         outcome.status = ScanOutcome::Status::NoMemory;
-    } else if (engine.delegate || !well_formed || (source_failed && *source_failed) ||
+    } else if (engine.delegate || !well_formed || unusual_input || (source_failed && *source_failed) ||
                engine.depth != 0 || !engine.open_reports.empty()) {
         outcome.reports.clear();
         outcome.status = ScanOutcome::Status::Delegate;
