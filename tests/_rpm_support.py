@@ -1,5 +1,5 @@
 """Real RPM packages for the tests: the sources under tests/data/rpm/src are
-compiled for one architecture, packaged with rpmbuild from the spec files of
+compiled for one architecture, packaged with rpmbuild from the build recipes of
 tests/data/rpm and installed into a private rpm database under a private
 root (never the machine's own database)."""
 from __future__ import annotations
@@ -11,7 +11,7 @@ from dataclasses import dataclass
 from pathlib import Path
 
 DATA = Path(__file__).resolve().parent / "data" / "rpm"
-SPECS = ("libvkalpha.spec", "libvkbeta.spec", "vkapp.spec")
+RECIPES = ("libvkalpha.rpmbuild", "libvkbeta.rpmbuild", "vkapp.rpmbuild")
 
 # C and C++ compilers per target architecture (rpm's names). Foreign targets
 # use clang with Debian's cross libc and binutils: the gcc cross compilers
@@ -75,10 +75,10 @@ def compile_arm32(out: Path) -> Path:
 
 
 def build_rpms(arch: str, version: str, objects: Path, topdir: Path) -> list[Path]:
-    for spec in SPECS:
+    for recipe in RECIPES:
         run("rpmbuild", "-bb", "--quiet", "--define", f"_topdir {topdir}",
             "--define", f"vk_files {objects}", "--define", f"vk_version {version}",
-            "--target", arch, DATA / spec)
+            "--target", arch, DATA / recipe)
     return sorted((topdir / "RPMS").rglob("*.rpm"))
 
 
