@@ -85,6 +85,13 @@ DEFAULTS: dict[str, str] = {
     "rpm_dbpath": "",
     # rpm's --root; empty: /.
     "rpm_root": "",
+    # Seconds one remote document may take from the first request to its last
+    # byte, retries included.
+    "fetch_deadline": "60",
+    # Largest decoded body accepted, per kind of remote document (bytes).
+    "max_report_bytes": "536870912",
+    "max_json_bytes": "268435456",
+    "max_listing_bytes": "16777216",
 }
 
 
@@ -102,6 +109,10 @@ class Config:
     package_db: str
     rpm_dbpath: str
     rpm_root: str
+    fetch_deadline: str
+    max_report_bytes: str
+    max_json_bytes: str
+    max_listing_bytes: str
 
     def __init__(self, values: dict[str, str] | None = None, source: str | None = None) -> None:
         merged = dict(DEFAULTS)

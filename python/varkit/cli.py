@@ -181,14 +181,14 @@ class Run:
         self._printed = LabelledStream(sys.stderr)
 
     def check(self, kinds: Sequence[str]) -> None:
-        from varkit import impactor
+        from varkit import fetch, impactor
 
         self._pending = [(kind, target) for kind in kinds for target in self.targets]
         self._kinds = len(kinds)
         original = impactor.search_source_for_dest_file
         impactor.search_source_for_dest_file = self._guarded(original)
         try:
-            with _output_to_stderr(self._printed):
+            with _output_to_stderr(self._printed), fetch.fetch_run():
                 while self._pending:
                     kind, target = self._pending[0]
                     self._check_target(impactor, kind, target)

@@ -6,8 +6,8 @@ Three groups of facts:
   the odd objects it leaves alone): file type, word size, imported symbols,
   required libraries, shared-object name.  Anything that is not a readable
   ELF object simply gives the empty answer.
-* URLs read with requests, always with a time limit; reachability probes are
-  remembered for the life of the process.
+* URLs read through varkit.fetch: bounded in time and size, retried when the
+  failure is transient, fetched once per run.
 * Package ownership of installed files, from the database that
   ``conf.package_db`` names (see varkit's configuration): by default the rpm
   database where ``rpm`` is installed and knows packages, else dpkg's file
@@ -41,7 +41,7 @@ from elftools.elf.gnuversions import GNUVerNeedSection, GNUVerSymSection
 from elftools.elf.relocation import RelocationSection
 from elftools.elf.sections import SymbolTableSection
 
-from varkit import libpath
+from varkit import fetch, libpath
 from varkit.logger import ABI_LOG
 
 try:
@@ -72,9 +72,9 @@ __all__ = [
     "structor_family",
 ]
 
-# Seconds allowed for a reachability probe; documents get longer to arrive.
+# Seconds allowed for a reachability probe; documents follow varkit.fetch's policy.
 PROBE_TIMEOUT = 5
-FETCH_TIMEOUT = (5, 60)
+FETCH_TIMEOUT = (fetch.CONNECT_TIMEOUT, fetch.READ_TIMEOUT)
 
 T = TypeVar("T")
 
@@ -97,47 +97,48 @@ def is_valid_url(url: Any) -> bool:
     return parts.scheme.lower() in ("http", "https") and bool(parts.hostname)
 
 
-_reachable_cache: dict[str, bool] = {}
-
-
 def _probe(url: str) -> bool:
     try:
-        response = requests.head(url, timeout=PROBE_TIMEOUT, allow_redirects=True)
-        if response.status_code in (405, 501):
-            # Some servers refuse HEAD; ask for the body but do not read it.
-            response = requests.get(url, timeout=PROBE_TIMEOUT, stream=True)
-            response.close()
-    except (requests.RequestException, ValueError, OSError) as exc:
+        return fetch.probe(url, PROBE_TIMEOUT)
+    except fetch.FetchError as exc:
         ABI_LOG(3, f"{url} is not reachable: {exc}")
-        return False
-    return response.status_code < 400
+        raise
 
 
 def is_url_reachable(x: Any) -> bool:
-    """True only for a valid URL that answers with a non-error status."""
+    """True only for a valid URL that answers with a non-error status.
+
+    False for an invalid URL and for a definite client error (404 and the
+    like); a server that cannot be reached or fails raises
+    ``varkit.fetch.FetchError``, since the document may well exist.
+    """
     if not is_valid_url(x):
         return False
-    cached = _reachable_cache.get(x)
-    if cached is None:
-        cached = _reachable_cache[x] = _probe(x)
-    return cached
+    return _probe(x)
 
 
-def _fetch(url: str) -> requests.Response:
-    response = requests.get(url, timeout=FETCH_TIMEOUT)
-    response.raise_for_status()
-    return response
+def _fetch(url: str, kind: str = "json") -> fetch.Fetched:
+    return fetch.get_document(url, kind)
+
+
+def _json_body(fetched: fetch.Fetched) -> Any:
+    return json.loads(fetched.content)
 
 
 def get_remote_json(url: str) -> Any:
-    """The JSON document at ``url``; HTTP and JSON errors propagate."""
-    return json.loads(_fetch(url).content)
+    """The JSON document at ``url``; HTTP and JSON errors propagate.
+
+    A missing document raises requests.HTTPError; any other failure, a
+    truncated or junk body included, raises varkit.fetch.FetchError naming
+    the URL.
+    """
+    return fetch.parsed(url, "json", _json_body)
 
 
 def get_json_content_from_url(url: str) -> tuple[Any, int]:
     """(parsed document, HTTP status) of the JSON document at ``url``."""
-    response = _fetch(url)
-    return json.loads(response.content), response.status_code
+    document = fetch.parsed(url, "json", _json_body)
+    return document, _fetch(url).status_code
 
 
 class _LinkCollector(HTMLParser):
@@ -185,19 +186,23 @@ def get_directory_list(url: str) -> list[str]:
     """Subdirectory names in the directory index at ``url``, in listing order.
 
     Reads the index pages of the usual servers (generated listings of
-    Python's http.server, nginx and Apache).  Any failure gives [].
+    Python's http.server, nginx and Apache).  An invalid URL or a missing
+    directory (404) gives []; a listing that could not be had raises
+    varkit.fetch.FetchError, so that it is never taken for "no report".
     """
     if not is_valid_url(url):
         return []
     try:
-        response = _fetch(url)
-    except (requests.RequestException, ValueError, OSError) as exc:
-        ABI_LOG(3, f"cannot list {url}: {exc}")
-        return []
+        response = _fetch(url, "listing")
+    except requests.HTTPError as exc:
+        if exc.response is not None and exc.response.status_code in fetch.MISSING_STATUSES:
+            ABI_LOG(3, f"cannot list {url}: {exc}")
+            return []
+        raise fetch.FetchError(url, str(exc)) from exc
     try:
         text = response.content.decode("utf-8")
     except UnicodeDecodeError:
-        text = response.text
+        text = response.content.decode("latin-1")
     # After a redirect ("dir" -> "dir/") links are relative to the final URL.
     return _listing_subdirs(text, response.url or url)
 

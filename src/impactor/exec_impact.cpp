@@ -25,18 +25,15 @@ const char *const kCheckExecAffectedDoc =
 
 namespace {
 
-constexpr double kConnectTimeout = 5.0;
-constexpr double kReadTimeout = 60.0;
-
-// requests.get(url). The real client gets a time limit, so that a server that
-// accepts the connection but never answers cannot stall the check; a
-// substitute for requests.get is called with the URL alone.
+// requests.get(url). The real client goes through varkit.fetch (bounded in time
+// and size, retried, once per run); a substitute for requests.get is called
+// with the URL alone.
 py::object fetch(const Globals &g, const py::object &url) {
     py::object requests = g.get("requests");
     py::object get = requests.attr("get");
     py::object api = py::getattr(requests, "api", py::none());
     if (!api.is_none() && get.is(py::getattr(api, "get", py::none()))) {
-        return get(url, py::arg("timeout") = py::make_tuple(kConnectTimeout, kReadTimeout));
+        return py::module_::import("varkit.fetch").attr("get_document")(url, "json");
     }
     return get(url);
 }

@@ -509,6 +509,21 @@ py::object emit_and_keep(ScanOutcome &outcome, host::Output &out, Memo &memo,
     return std::move(result);
 }
 
+// The report's bytes. The real HTTP client goes through varkit.fetch (bounded in
+// time and size, retried, once per run); a substitute for requests.get is
+// called as the reader always called it.
+py::object fetch_report(const Globals &g, const py::object &url) {
+    py::object requests = g.get("requests");
+    py::object get = requests.attr("get");
+    py::object api = py::getattr(requests, "api", py::none());
+    if (!api.is_none() && get.is(py::getattr(api, "get", py::none()))) {
+        return py::module_::import("varkit.fetch").attr("get_bytes")(url, "report");
+    }
+    py::object response = get(url, py::arg("timeout") = 5);
+    response.attr("raise_for_status")();
+    return response.attr("content");
+}
+
 py::object scan_body(const Globals &g, host::Output &out, py::object xml_path_or_url) {
     const bool is_str = PyUnicode_Check(xml_path_or_url.ptr()) != 0;
     bool is_url;
@@ -522,10 +537,7 @@ py::object scan_body(const Globals &g, host::Output &out, py::object xml_path_or
     const bool fast = is_str && fast_path_allowed(g);
     py::object root;
     if (is_url) {
-        py::object response =
-            g.get("requests").attr("get")(xml_path_or_url, py::arg("timeout") = 5);
-        response.attr("raise_for_status")();
-        py::object content = response.attr("content");
+        py::object content = fetch_report(g, xml_path_or_url);
         if (fast && PyBytes_CheckExact(content.ptr())) {
             char *data = nullptr;
             Py_ssize_t size = 0;

@@ -1,0 +1,327 @@
+"""The one way the package reads a document over HTTP.
+
+Policy, the same for every GET (reports, JSON documents, listings, the
+executable check):
+
+* Timeouts: 5 s to connect, 30 s between two bytes of the answer, and an
+  overall deadline per document (``conf.fetch_deadline``, 60 s by default)
+  from the first request to the last byte, retries included.
+* Retries: a connection refused or reset, a timeout, a cut-off body and the
+  statuses 502, 503 and 504 are tried again, at most 3 tries in all, after
+  0.5 s and then 1 s, never past the deadline.  Anything else is final.
+* Size: the body is read in chunks after decompression and given up once it
+  passes the cap of its kind (``conf.max_report_bytes``, ``max_json_bytes``,
+  ``max_listing_bytes``), so a compressed bomb stops at the cap.
+* Outcomes: 404 and 410 mean the document does not exist and raise the
+  ``requests.HTTPError`` of the answer; every other failure means the document
+  could not be had and raises :class:`FetchError`, whose message names the URL
+  and the error.
+* Memo: inside :func:`fetch_run` every URL is fetched at most once; its bytes
+  (or its failure) are kept until the run ends, within ``MEMO_BUDGET`` bytes
+  (past the budget, the oldest bodies are dropped and fetched again if asked
+  for).  Outside a run, each call is its own run.
+"""
+
+from __future__ import annotations
+
+import collections
+import contextlib
+import socket
+import threading
+import time
+import zlib
+from typing import Iterator
+
+import requests
+
+CONNECT_TIMEOUT = 5.0
+READ_TIMEOUT = 30.0
+TRIES = 3
+BACKOFF = (0.5, 1.0)
+RETRY_STATUSES = frozenset({502, 503, 504})
+MISSING_STATUSES = frozenset({404, 410})
+MEMO_BUDGET = 256 * 1024 * 1024
+CHUNK = 16 * 1024
+
+_DEFAULT_CAPS = {"report": 512 << 20, "json": 256 << 20, "listing": 16 << 20, "probe": 0}
+_CAP_KEYS = {"report": "max_report_bytes", "json": "max_json_bytes", "listing": "max_listing_bytes"}
+
+
+class FetchError(requests.RequestException):
+    """A document that exists, or may exist, but could not be had."""
+
+    def __init__(self, url: str, error: str) -> None:
+        super().__init__(f"cannot fetch {url}: {error}")
+        self.url = url
+        self.error = error
+
+
+class Fetched:
+    """A complete body and the URL it finally came from."""
+
+    __slots__ = ("content", "url", "status_code")
+
+    def __init__(self, content: bytes, url: str, status_code: int) -> None:
+        self.content = content
+        self.url = url
+        self.status_code = status_code
+
+    @property
+    def text(self) -> str:
+        return self.content.decode("utf-8", errors="replace")
+
+    def raise_for_status(self) -> None:
+        """Complete bodies are of successful answers only."""
+
+
+def _conf_number(key: str, default: float) -> float:
+    from varkit import conf
+
+    try:
+        value = float(getattr(conf, key, default))
+    except (TypeError, ValueError):
+        return default
+    return value if value > 0 else default
+
+
+def deadline_seconds() -> float:
+    return _conf_number("fetch_deadline", 60.0)
+
+
+def size_cap(kind: str) -> int:
+    key = _CAP_KEYS.get(kind)
+    if key is None:
+        return _DEFAULT_CAPS["json"]
+    return int(_conf_number(key, float(_DEFAULT_CAPS[kind])))
+
+
+class _Run:
+    def __init__(self) -> None:
+        self.session = requests.Session()
+        self.bodies: collections.OrderedDict[str, Fetched] = collections.OrderedDict()
+        self.failures: dict[str, BaseException] = {}
+        self.probes: dict[str, bool] = {}
+        self.parsed: dict[tuple[str, str], object] = {}
+        self.held = 0
+        self.gets: collections.Counter[str] = collections.Counter()
+
+    def keep(self, url: str, fetched: Fetched) -> None:
+        size = len(fetched.content)
+        if size > MEMO_BUDGET:
+            return
+        self.bodies[url] = fetched
+        self.held += size
+        while self.held > MEMO_BUDGET and self.bodies:
+            old_url, old = self.bodies.popitem(last=False)
+            self.held -= len(old.content)
+            for key in [k for k in self.parsed if k[0] == old_url]:
+                del self.parsed[key]
+
+    def close(self) -> None:
+        self.session.close()
+
+
+_local = threading.local()
+
+
+def _current() -> _Run | None:
+    return getattr(_local, "run", None)
+
+
+@contextlib.contextmanager
+def fetch_run() -> Iterator[_Run]:
+    """One run: fetched documents are shared until the block ends.
+
+    Nested blocks join the outer run.
+    """
+    outer = _current()
+    if outer is not None:
+        yield outer
+        return
+    run = _Run()
+    _local.run = run
+    try:
+        yield run
+    finally:
+        _local.run = None
+        run.close()
+
+
+@contextlib.contextmanager
+def _run_scope() -> Iterator[_Run]:
+    with fetch_run() as run:
+        yield run
+
+
+def _read_capped(response: requests.Response, url: str, cap: int, deadline: float) -> bytes:
+    parts: list[bytes] = []
+    total = 0
+    for chunk in response.iter_content(CHUNK):
+        total += len(chunk)
+        if total > cap:
+            raise FetchError(url, f"the document is larger than {cap} bytes")
+        if time.monotonic() > deadline:
+            raise FetchError(url, f"not received within {deadline_seconds():g} s")
+        parts.append(chunk)
+    return b"".join(parts)
+
+
+def _is_transient(exc: BaseException) -> bool:
+    return isinstance(
+        exc,
+        (
+            requests.ConnectionError,
+            requests.Timeout,
+            requests.exceptions.ChunkedEncodingError,
+            ConnectionError,
+        ),
+    )
+
+
+def _get_once(run: _Run, url: str, cap: int, deadline: float) -> Fetched:
+    remaining = deadline - time.monotonic()
+    if remaining <= 0:
+        raise FetchError(url, f"not received within {deadline_seconds():g} s")
+    timeout = (min(CONNECT_TIMEOUT, remaining), min(READ_TIMEOUT, remaining))
+    run.gets[url] += 1
+    with run.session.get(url, timeout=timeout, stream=True) as response:
+        if response.status_code >= 400:
+            response.raise_for_status()
+        # A body that trickles in never trips the read timeout; closing the
+        # answer from a timer ends the blocked read at the deadline.
+        expired = threading.Event()
+
+        def expire() -> None:
+            expired.set()
+            connection = getattr(response.raw, "_connection", None)
+            sock = getattr(connection, "sock", None)
+            if sock is not None:
+                with contextlib.suppress(OSError):
+                    sock.shutdown(socket.SHUT_RDWR)
+
+        watchdog = threading.Timer(max(deadline - time.monotonic(), 0.0), expire)
+        watchdog.daemon = True
+        watchdog.start()
+        try:
+            content = _read_capped(response, url, cap, deadline)
+        except Exception as exc:
+            if expired.is_set():
+                raise FetchError(url, f"not received within {deadline_seconds():g} s") from exc
+            raise
+        finally:
+            watchdog.cancel()
+        if expired.is_set():
+            raise FetchError(url, f"not received within {deadline_seconds():g} s")
+        return Fetched(content, response.url or url, response.status_code)
+
+
+def _get(run: _Run, url: str, kind: str) -> Fetched:
+    deadline = time.monotonic() + deadline_seconds()
+    cap = size_cap(kind)
+    last: BaseException | None = None
+    for attempt in range(TRIES):
+        if attempt:
+            pause = BACKOFF[min(attempt - 1, len(BACKOFF) - 1)]
+            if time.monotonic() + pause >= deadline:
+                break
+            time.sleep(pause)
+        try:
+            return _get_once(run, url, cap, deadline)
+        except FetchError:
+            raise
+        except requests.HTTPError as exc:
+            status = exc.response.status_code if exc.response is not None else 0
+            if status in MISSING_STATUSES:
+                raise
+            if status not in RETRY_STATUSES:
+                raise FetchError(url, str(exc)) from exc
+            last = exc
+        except (requests.RequestException, OSError, zlib.error) as exc:
+            if not _is_transient(exc):
+                raise FetchError(url, str(exc)) from exc
+            last = exc
+    raise FetchError(url, f"{last} (after {TRIES} tries)" if last else "deadline passed")
+
+
+def get_document(url: str, kind: str = "json") -> Fetched:
+    """The complete body at ``url`` (once per run); see the module text."""
+    with _run_scope() as run:
+        kept = run.bodies.get(url)
+        if kept is not None:
+            return kept
+        failed = run.failures.get(url)
+        if failed is not None:
+            raise failed
+        try:
+            fetched = _get(run, url, kind)
+        except requests.RequestException as exc:
+            run.failures[url] = exc
+            raise
+        run.keep(url, fetched)
+        return fetched
+
+
+def get_bytes(url: str, kind: str = "report") -> bytes:
+    return get_document(url, kind).content
+
+
+def parsed(url: str, kind: str, parse):  # type: ignore[no-untyped-def]
+    """``parse(body)`` of the document at ``url``, kept for the run.
+
+    A body that does not parse is a document that could not be had.
+    """
+    with _run_scope() as run:
+        key = (url, kind)
+        if key in run.parsed:
+            return run.parsed[key]
+        fetched = get_document(url, kind)
+        try:
+            value = parse(fetched)
+        except (ValueError, UnicodeDecodeError) as exc:
+            error = FetchError(url, f"not a valid document: {exc}")
+            raise error from exc
+        if url in run.bodies:
+            run.parsed[key] = value
+        return value
+
+
+def probe(url: str, timeout: float) -> bool:
+    """True when ``url`` answers below 400; False for a definite "no".
+
+    A server that cannot be reached, or answers with a server error, raises
+    :class:`FetchError`: the document may exist.
+    """
+    with _run_scope() as run:
+        known = run.probes.get(url)
+        if known is not None:
+            return known
+        failed = run.failures.get("probe:" + url)
+        if failed is not None:
+            raise failed
+        last: BaseException | None = None
+        for attempt in range(TRIES):
+            if attempt:
+                time.sleep(BACKOFF[min(attempt - 1, len(BACKOFF) - 1)])
+            try:
+                response = run.session.head(url, timeout=timeout, allow_redirects=True)
+                if response.status_code in (405, 501):
+                    with run.session.get(url, timeout=timeout, stream=True) as got:
+                        response = got
+            except (requests.RequestException, OSError) as exc:
+                if not _is_transient(exc):
+                    run.probes[url] = False
+                    return False
+                last = exc
+                continue
+            if response.status_code in RETRY_STATUSES:
+                last = requests.HTTPError(f"{response.status_code} Server Error for url: {url}")
+                continue
+            if response.status_code >= 500:
+                last = requests.HTTPError(f"{response.status_code} Server Error for url: {url}")
+                break
+            answer = response.status_code < 400
+            run.probes[url] = answer
+            return answer
+        error = FetchError(url, f"{last} (after {TRIES} tries)" if last else "no answer")
+        run.failures["probe:" + url] = error
+        raise error

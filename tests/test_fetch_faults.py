@@ -1,0 +1,191 @@
+"""The fetch layer against a real server on 127.0.0.1 that misbehaves."""
+
+from __future__ import annotations
+
+import gzip
+import http.server
+import resource
+import threading
+import time
+from typing import Callable, Iterator
+
+import pytest
+import requests
+
+from varkit import common, conf, fetch
+
+BODY = b'[{"changed": ["x"]}]'
+# 10 MiB of zeros compresses to about 10 KiB; sent 100 times it inflates to 1 GiB.
+_BOMB_PART = gzip.compress(b"\0" * (10 << 20))
+
+
+def _ok(handler: http.server.BaseHTTPRequestHandler, body: bytes = BODY) -> None:
+    handler.send_response(200)
+    handler.send_header("Content-Length", str(len(body)))
+    handler.end_headers()
+    handler.wfile.write(body)
+
+
+def _status(code: int) -> Callable[[http.server.BaseHTTPRequestHandler, int], None]:
+    def answer(handler: http.server.BaseHTTPRequestHandler, count: int) -> None:
+        handler.send_error(code)
+
+    return answer
+
+
+def _flaky(handler: http.server.BaseHTTPRequestHandler, count: int) -> None:
+    if count < 2:
+        handler.send_error(503)
+    else:
+        _ok(handler)
+
+
+def _reset_then_ok(handler: http.server.BaseHTTPRequestHandler, count: int) -> None:
+    if count < 1:
+        handler.close_connection = True
+        handler.connection.shutdown(2)
+    else:
+        _ok(handler)
+
+
+def _truncated(handler: http.server.BaseHTTPRequestHandler, count: int) -> None:
+    handler.send_response(200)
+    handler.send_header("Content-Length", str(len(BODY) * 4))
+    handler.end_headers()
+    handler.wfile.write(BODY[:5])
+    handler.close_connection = True
+
+
+def _junk(handler: http.server.BaseHTTPRequestHandler, count: int) -> None:
+    _ok(handler, b"<html>not json")
+
+
+def _drip(handler: http.server.BaseHTTPRequestHandler, count: int) -> None:
+    handler.send_response(200)
+    handler.send_header("Content-Length", "1000")
+    handler.end_headers()
+    for _ in range(1000):
+        handler.wfile.write(b" ")
+        handler.wfile.flush()
+        time.sleep(0.2)
+
+
+def _endless(handler: http.server.BaseHTTPRequestHandler, count: int) -> None:
+    handler.send_response(200)
+    handler.end_headers()
+    block = b"[" * 65536
+    for _ in range(1 << 16):
+        handler.wfile.write(block)
+
+
+def _bomb(handler: http.server.BaseHTTPRequestHandler, count: int) -> None:
+    handler.send_response(200)
+    handler.send_header("Content-Encoding", "gzip")
+    handler.end_headers()
+    for _ in range(100):
+        handler.wfile.write(_BOMB_PART)
+
+
+class _Server:
+    def __init__(self, behaviour: Callable[[http.server.BaseHTTPRequestHandler, int], None]) -> None:
+        self.count = 0
+        server = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            protocol_version = "HTTP/1.1"
+
+            def do_GET(self) -> None:
+                index = server.count
+                server.count += 1
+                try:
+                    behaviour(self, index)
+                except (BrokenPipeError, ConnectionResetError, OSError):
+                    self.close_connection = True
+
+            do_HEAD = do_GET
+
+            def log_message(self, *args: object) -> None:
+                pass
+
+        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.httpd.daemon_threads = True
+        self.url = f"http://127.0.0.1:{self.httpd.server_address[1]}/doc.json"
+        threading.Thread(target=self.httpd.serve_forever, daemon=True).start()
+
+    def close(self) -> None:
+        self.httpd.shutdown()
+        self.httpd.server_close()
+
+
+@pytest.fixture
+def serve() -> Iterator[Callable[..., _Server]]:
+    servers: list[_Server] = []
+
+    def start(behaviour: Callable[[http.server.BaseHTTPRequestHandler, int], None]) -> _Server:
+        servers.append(_Server(behaviour))
+        return servers[-1]
+
+    yield start
+    for server in servers:
+        server.close()
+
+
+@pytest.fixture
+def short_deadline(monkeypatch: pytest.MonkeyPatch) -> float:
+    monkeypatch.setattr(conf, "fetch_deadline", "3", raising=False)
+    monkeypatch.setattr(conf, "max_json_bytes", str(64 << 20), raising=False)
+    return 3.0
+
+
+@pytest.mark.parametrize(
+    "behaviour",
+    [_status(500), _status(403), _truncated, _junk, _drip, _endless, _bomb],
+    ids=["500", "403", "truncated", "junk", "drip", "endless", "gzip-bomb"],
+)
+def test_a_document_that_cannot_be_had_raises_naming_its_url(serve, short_deadline, behaviour) -> None:
+    server = serve(behaviour)
+    rss_before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+    started = time.monotonic()
+    with pytest.raises(fetch.FetchError) as caught:
+        common.get_remote_json(server.url)
+    assert time.monotonic() - started < short_deadline + 2
+    assert server.url in str(caught.value)
+    # The cap is 64 MiB: the peak grows by no more than a few times that.
+    grown_kib = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - rss_before
+    assert grown_kib < 4 * 64 * 1024
+
+
+@pytest.mark.parametrize("behaviour", [_flaky, _reset_then_ok], ids=["503-twice", "reset-once"])
+def test_transient_failures_are_retried(serve, behaviour) -> None:
+    server = serve(behaviour)
+    assert common.get_remote_json(server.url) == [{"changed": ["x"]}]
+
+
+@pytest.mark.parametrize("status", [404, 410])
+def test_a_missing_document_is_not_a_fetch_failure(serve, status) -> None:
+    server = serve(_status(status))
+    with pytest.raises(requests.HTTPError) as caught:
+        common.get_remote_json(server.url)
+    assert not isinstance(caught.value, fetch.FetchError)
+    assert common.get_directory_list(server.url.rsplit("/", 1)[0] + "/") == []
+    assert common.is_url_reachable(server.url) is False
+
+
+@pytest.mark.parametrize("status", [500, 503])
+def test_a_failed_listing_or_probe_is_never_no_report(serve, status) -> None:
+    server = serve(_status(status))
+    with pytest.raises(fetch.FetchError):
+        common.get_directory_list(server.url.rsplit("/", 1)[0] + "/")
+    with pytest.raises(fetch.FetchError):
+        common.is_url_reachable(server.url)
+
+
+def test_one_get_per_document_per_run_and_none_kept_after(serve) -> None:
+    server = serve(lambda handler, count: _ok(handler))
+    with fetch.fetch_run() as run:
+        for _ in range(5):
+            assert common.get_remote_json(server.url) == [{"changed": ["x"]}]
+            common.get_json_content_from_url(server.url)
+        assert run.gets[server.url] == 1
+    common.get_remote_json(server.url)
+    assert server.count == 2
