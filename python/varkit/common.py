@@ -102,15 +102,18 @@ def _probe(url: str) -> bool:
         return fetch.probe(url, PROBE_TIMEOUT)
     except fetch.FetchError as exc:
         ABI_LOG(3, f"{url} is not reachable: {exc}")
-        raise
+        if fetch.in_run():
+            raise
+        return False
 
 
 def is_url_reachable(x: Any) -> bool:
     """True only for a valid URL that answers with a non-error status.
 
     False for an invalid URL and for a definite client error (404 and the
-    like); a server that cannot be reached or fails raises
-    ``varkit.fetch.FetchError``, since the document may well exist.
+    like).  Inside a ``varkit.fetch.fetch_run`` (the whole ``varkit`` run), a
+    server that cannot be reached or fails raises ``varkit.fetch.FetchError``,
+    since the document may well exist; outside one it gives False.
     """
     if not is_valid_url(x):
         return False

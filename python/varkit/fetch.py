@@ -128,6 +128,10 @@ def _current() -> _Run | None:
     return getattr(_local, "run", None)
 
 
+def in_run() -> bool:
+    return _current() is not None
+
+
 @contextlib.contextmanager
 def fetch_run() -> Iterator[_Run]:
     """One run: fetched documents are shared until the block ends.
