@@ -149,7 +149,7 @@ def test_a_document_that_cannot_be_had_raises_naming_its_url(serve, short_deadli
     with pytest.raises(fetch.FetchError) as caught:
         common.get_remote_json(server.url)
     assert time.monotonic() - started < short_deadline + 2
-    assert server.url in str(caught.value)
+    assert caught.value.url == server.url and str(caught.value)
     # The cap is 64 MiB: the peak grows by no more than a few times that.
     grown_kib = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - rss_before
     assert grown_kib < 4 * 64 * 1024
@@ -174,10 +174,14 @@ def test_a_missing_document_is_not_a_fetch_failure(serve, status) -> None:
 @pytest.mark.parametrize("status", [500, 503])
 def test_a_failed_listing_or_probe_is_never_no_report(serve, status) -> None:
     server = serve(_status(status))
-    with pytest.raises(fetch.FetchError):
-        common.get_directory_list(server.url.rsplit("/", 1)[0] + "/")
+    listing = server.url.rsplit("/", 1)[0] + "/"
+    with fetch.fetch_run(), pytest.raises(fetch.FetchError):
+        common.get_directory_list(listing)
     with fetch.fetch_run(), pytest.raises(fetch.FetchError):
         common.is_url_reachable(server.url)
+    # A caller outside a run keeps the plain answers.
+    assert common.get_directory_list(listing) == []
+    assert common.is_url_reachable(server.url) is False
 
 
 def test_one_get_per_document_per_run_and_none_kept_after(serve) -> None:

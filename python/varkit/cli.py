@@ -229,7 +229,7 @@ class Run:
                 passed = original(search, path, file_map, check_type)
             except Exception as exc:
                 file_map.setdefault("dest_file", path)
-                file_map.setdefault("check_failed", []).append([type(exc).__name__, str(exc)])
+                file_map.setdefault("check_failed", []).append([type(exc).__name__, _failure_text(exc)])
                 self._log_traceback()
                 passed = False
             if isinstance(file_map, dict):
@@ -282,6 +282,14 @@ class Run:
         from varkit.logger import ABI_LOG
 
         ABI_LOG(3, traceback.format_exc())
+
+
+def _failure_text(exc: BaseException) -> str:
+    """The error's text, naming the document when it is one that could not be fetched."""
+    url = getattr(exc, "url", None)
+    if isinstance(url, str) and url not in str(exc):
+        return f"{url}: {exc}"
+    return str(exc)
 
 
 def judge_all(result: dict, remote: bool) -> list[str]:

@@ -190,17 +190,22 @@ def get_directory_list(url: str) -> list[str]:
 
     Reads the index pages of the usual servers (generated listings of
     Python's http.server, nginx and Apache).  An invalid URL or a missing
-    directory (404) gives []; a listing that could not be had raises
-    varkit.fetch.FetchError, so that it is never taken for "no report".
+    directory (404) gives [].  A listing that could not be had gives [] too,
+    except inside a ``varkit.fetch.fetch_run`` (the whole ``varkit`` run),
+    where it raises varkit.fetch.FetchError so that it is never taken for
+    "no report".
     """
     if not is_valid_url(url):
         return []
     try:
         response = _fetch(url, "listing")
-    except requests.HTTPError as exc:
-        if exc.response is not None and exc.response.status_code in fetch.MISSING_STATUSES:
-            ABI_LOG(3, f"cannot list {url}: {exc}")
+    except requests.RequestException as exc:
+        ABI_LOG(3, f"cannot list {url}: {exc}")
+        missing = exc.response is not None and exc.response.status_code in fetch.MISSING_STATUSES
+        if missing or not fetch.in_run():
             return []
+        if isinstance(exc, fetch.FetchError):
+            raise
         raise fetch.FetchError(url, str(exc)) from exc
     try:
         text = response.content.decode("utf-8")

@@ -14,8 +14,8 @@ executable check):
   ``max_listing_bytes``), so a compressed bomb stops at the cap.
 * Outcomes: 404 and 410 mean the document does not exist and raise the
   ``requests.HTTPError`` of the answer; every other failure means the document
-  could not be had and raises :class:`FetchError`, whose message names the URL
-  and the error.
+  could not be had and raises :class:`FetchError` (its ``url``; its text is the
+  error).
 * Memo: inside :func:`fetch_run` every URL is fetched at most once; its bytes
   (or its failure) are kept until the run ends, within ``MEMO_BUDGET`` bytes
   (past the budget, the oldest bodies are dropped and fetched again if asked
@@ -51,7 +51,8 @@ class FetchError(requests.RequestException):
     """A document that exists, or may exist, but could not be had."""
 
     def __init__(self, url: str, error: str) -> None:
-        super().__init__(f"cannot fetch {url}: {error}")
+        # The text is the error alone: callers' messages already name the URL.
+        super().__init__(error)
         self.url = url
         self.error = error
 

@@ -46,9 +46,12 @@ py::object get_py_api_diff(const Globals &g, py::object rpm, py::object search_l
         if (!error.matches(g.get("json").attr("JSONDecodeError"))) {
             throw;
         }
-        // A document that is there but unreadable is not "no document": the
-        // scripts that need it could not be checked.
         log(g, 0, text("Failed to decode JSON: ", error.value()));
+        // Within a varkit run, a document that is there but unreadable is not
+        // "no document": the scripts that need it could not be checked.
+        if (!truthy(py::module_::import("varkit.fetch").attr("in_run")())) {
+            return py::none();
+        }
         py::str message = text(location, ": not a valid JSON document: ", error.value());
         PyErr_SetObject(PyExc_ValueError, message.ptr());
         throw py::error_already_set();
