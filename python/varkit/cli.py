@@ -317,10 +317,20 @@ def _usage_error(message: str) -> int:
 
 
 def _location_problem(location: str, remote: bool) -> Optional[str]:
+    import requests
+
     from varkit import common
 
     if remote:
-        if not common.is_url_reachable(location):
+        try:
+            reachable = common.is_url_reachable(location)
+        except requests.RequestException as exc:
+            # The tree may well be there: go on, and every file that needs it
+            # says it was not checked, and why.
+            sys.stderr.write(f"{command_line.PROG}: warning: the result location {location} "
+                             f"cannot be reached now: {exc}\n")
+            return None
+        if not reachable:
             return f"the result location {location} is not reachable"
         return None
     if not os.path.isdir(location):
@@ -345,7 +355,7 @@ def _write(text: str, output: Optional[report_output.OutputFile]) -> None:
 
 
 def main(argv: Optional[Sequence[str]] = None) -> int:
-    from varkit import conf, logger
+    from varkit import fetch, logger
 
     try:
         options = command_line.parse(argv)
@@ -357,23 +367,31 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     except OSError as exc:
         return _usage_error(f"cannot write the result to {options.output}: {exc.strerror or exc}")
     try:
-        remote = options.search_remote is not None
-        location = options.search_remote or options.search_local or str(
-            getattr(conf, "default_compat_search_dir", ""))
-        problem = _location_problem(location, remote)
-        if problem:
-            return _usage_error(problem)
-        run = Run(location, remote, options.targets, sys.stderr if sys.stderr.isatty() else None)
-        run.result["meta"] = {
-            "version": __version__, "location": location, "checks": list(options.kinds),
-            "targets": list(options.targets),
-            "started": datetime.datetime.now(datetime.timezone.utc).isoformat(timespec="seconds")}
-        with _signals_interrupt():
-            run.check(options.kinds)
-        return _report(run, remote, options, output)
+        with fetch.fetch_run():  # the check and the verdicts share one fetch of each document
+            return _check_and_report(options, output)
     finally:
         if output is not None:
             output.discard()
+
+
+def _check_and_report(options: command_line.CommandOptions,
+                      output: Optional[report_output.OutputFile]) -> int:
+    from varkit import conf
+
+    remote = options.search_remote is not None
+    location = options.search_remote or options.search_local or str(
+        getattr(conf, "default_compat_search_dir", ""))
+    problem = _location_problem(location, remote)
+    if problem:
+        return _usage_error(problem)
+    run = Run(location, remote, options.targets, sys.stderr if sys.stderr.isatty() else None)
+    run.result["meta"] = {
+        "version": __version__, "location": location, "checks": list(options.kinds),
+        "targets": list(options.targets),
+        "started": datetime.datetime.now(datetime.timezone.utc).isoformat(timespec="seconds")}
+    with _signals_interrupt():
+        run.check(options.kinds)
+    return _report(run, remote, options, output)
 
 
 def _report(run: Run, remote: bool, options: command_line.CommandOptions,

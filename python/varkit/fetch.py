@@ -9,6 +9,8 @@ executable check):
 * Retries: a connection refused or reset, a timeout, a cut-off body and the
   statuses 502, 503 and 504 are tried again, at most 3 tries in all, after
   0.5 s and then 1 s, never past the deadline.  Anything else is final.
+  A server that still cannot be reached after its tries is taken as down
+  for the rest of the run: later documents from it fail at once.
 * Size: the body is read in chunks after decompression and given up once it
   passes the cap of its kind (``conf.max_report_bytes``, ``max_json_bytes``,
   ``max_listing_bytes``), so a compressed bomb stops at the cap.
@@ -29,6 +31,7 @@ import contextlib
 import socket
 import threading
 import time
+import urllib.parse
 import zlib
 from typing import Iterator
 
@@ -105,6 +108,20 @@ class _Run:
         self.parsed: dict[tuple[str, str], object] = {}
         self.held = 0
         self.gets: collections.Counter[str] = collections.Counter()
+        # Servers that could not be reached after every try: later documents
+        # from them fail at once instead of costing the retries again.
+        self.down: dict[str, str] = {}
+
+    def check_up(self, url: str) -> None:
+        error = self.down.get(_server(url))
+        if error is not None:
+            raise FetchError(url, f"{error} (the server could not be reached earlier in this run)")
+
+    def given_up(self, url: str, last: BaseException | None) -> FetchError:
+        error = FetchError(url, f"{last} (after {TRIES} tries)" if last else "deadline passed")
+        if isinstance(last, requests.ConnectionError):
+            self.down.setdefault(_server(url), str(last))
+        return error
 
     def keep(self, url: str, fetched: Fetched) -> None:
         size = len(fetched.content)
@@ -120,6 +137,11 @@ class _Run:
 
     def close(self) -> None:
         self.session.close()
+
+
+def _server(url: str) -> str:
+    parts = urllib.parse.urlsplit(url)
+    return f"{parts.scheme.lower()}://{parts.netloc.lower()}"
 
 
 _local = threading.local()
@@ -221,6 +243,7 @@ def _get_once(run: _Run, url: str, cap: int, deadline: float) -> Fetched:
 
 
 def _get(run: _Run, url: str, kind: str) -> Fetched:
+    run.check_up(url)
     deadline = time.monotonic() + deadline_seconds()
     cap = size_cap(kind)
     last: BaseException | None = None
@@ -245,7 +268,7 @@ def _get(run: _Run, url: str, kind: str) -> Fetched:
             if not _is_transient(exc):
                 raise FetchError(url, str(exc)) from exc
             last = exc
-    raise FetchError(url, f"{last} (after {TRIES} tries)" if last else "deadline passed")
+    raise run.given_up(url, last)
 
 
 def get_document(url: str, kind: str = "json") -> Fetched:
@@ -303,6 +326,7 @@ def probe(url: str, timeout: float) -> bool:
         failed = run.failures.get("probe:" + url)
         if failed is not None:
             raise failed
+        run.check_up(url)
         last: BaseException | None = None
         for attempt in range(TRIES):
             if attempt:
@@ -327,6 +351,6 @@ def probe(url: str, timeout: float) -> bool:
             answer = response.status_code < 400
             run.probes[url] = answer
             return answer
-        error = FetchError(url, f"{last} (after {TRIES} tries)" if last else "no answer")
+        error = run.given_up(url, last)
         run.failures["probe:" + url] = error
         raise error

@@ -74,8 +74,13 @@ def _type_name(file_type: Any) -> str:
 
 def _library_findings(entry: dict, verdict: Verdict) -> None:
     for record in entry.get("affected_symbols", []):
-        verdict.affected.append(
-            f"uses {record.get('symbol')} of {record.get('library')}, removed or changed")
+        from varkit.symbol_changes import use_reason  # reads reports: only when needed
+
+        reason, note = use_reason(record.get("symbol"), record.get("library"),
+                                  entry.get("changed_symbols_from"))
+        verdict.affected.append(reason)
+        if note and note not in verdict.notes:
+            verdict.notes.append(note)
     for library, location, error in (e for e in entry.get("report_unreadable", []) if len(e) == 3):
         verdict.not_checked.append(f"the report of {library} could not be read ({location}: {error})")
     for library in entry.get("req_libs_not_found", []):

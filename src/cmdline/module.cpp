@@ -3,6 +3,9 @@
 #include <varkit/host.hpp>
 
 VARKIT_MODULE(cmdline, m) {
+    m.doc() = "The checker's command line: get_options(args) builds the option parser, parses\n"
+              "`args` (the process's arguments when None) and validates the combination of\n"
+              "options, filling in the result locations from the configuration.";
     namespace host = varkit::host;
     host::bind_module(m, "argparse", "argparse");
     host::bind_module(m, "os", "os");

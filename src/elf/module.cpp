@@ -121,8 +121,13 @@ py::object read_file(const std::string &path) {
 }  // namespace varkit::elf
 
 PYBIND11_MODULE(_elf, m) {
-    m.doc() = "Dynamic-linking facts of ELF objects";
+    py::options options;
+    options.disable_function_signatures();  // the docstring gives the signature CPython reads
+    m.doc() = "Dynamic-linking facts of ELF objects, read natively for varkit.common: file class,\n"
+              "machine, type, interpreter, PIE flag, soname, needed libraries, search paths and\n"
+              "the imported and defined dynamic symbols.";
     m.def("read", &varkit::elf::read_file, py::arg("path"),
+          "read(path)\n--\n\n"
           "False for a file that is not ELF, None for an object this reader leaves to a "
           "general-purpose one, else (elfclass, e_machine, e_type, has_interpreter, pie_flag, "
           "has_soname, soname, needed, rpath, runpath, [(name, versions)], defined).");

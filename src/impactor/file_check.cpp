@@ -56,6 +56,17 @@ py::object symbol_table(const Globals &g) {
     return table;
 }
 
+// Where the changed symbols of `lib` came from, so that a verdict can say what
+// changed for each symbol the file uses.
+void record_changes_source(const py::object &library_dict, const py::object &lib,
+                           const char *document, const py::object &location) {
+    py::dict source;
+    source["library"] = lib;
+    source["document"] = document;
+    source["location"] = location;
+    append_under(library_dict, "changed_symbols_from", source);
+}
+
 bool check_libraries(const Globals &g, const py::object &search, const py::object &dest_file,
                      const py::object &library_dict) {
     py::object used_symbols = g.get("get_undefined_symbols_from_file")(dest_file);
@@ -85,6 +96,7 @@ bool check_libraries(const Globals &g, const py::object &search, const py::objec
             if (truthy(sections)) {
                 log(g, 3, py::str("following symbols will be checked:"));
                 log(g, 3, sections);
+                record_changes_source(library_dict, lib, "report", report_path);
                 for (py::handle section : sections) {
                     for (py::handle record : section) {
                         total_symbols.attr("update")(record[py::str("affected_symbols")]);
@@ -102,6 +114,9 @@ bool check_libraries(const Globals &g, const py::object &search, const py::objec
             }
             total_symbols = unpacked[0];
             found_in_summary = unpacked[1];
+            if (truthy(total_symbols)) {
+                record_changes_source(library_dict, lib, "summary", summary_path);
+            }
         }
         if (truthy(total_symbols) && truthy(used_symbols)) {
             py::object table = symbol_table(g);

@@ -684,11 +684,19 @@ py::object main_program(const Globals &g) {
 
 VARKIT_MODULE(reportscan, m) {
     namespace rs = varkit::reportscan;
+    m.doc() = "The ABI compliance report reader.\n\n"
+              "reportscan(xml_path_or_url) reads the XML report(s) of a local file or an http(s)\n"
+              "URL, prints every report as indented text and returns, for the binary reports, the\n"
+              "removed and changed symbols per header: a list of section results, each a list of\n"
+              "{\"header_name\", \"affected_symbols\"} records. parse_report and the five section\n"
+              "readers work on lxml elements; a caller may replace any of them in this module.\n"
+              "Also run as the command varkit-reportscan.";
     xmlInitParser();
     host::bind_module(m, "sys", "sys");
     host::bind_module(m, "requests", "requests");
     host::bind_module(m, "etree", "lxml.etree");
     host::bind_from(m, "varkit.logger", {"ABI_LOG"});
+    m.attr("last_failure") = py::none();  // no call has failed yet
     m.attr(rs::kMemoName) = py::capsule(std::make_unique<rs::Memo>().release(), rs::kMemoName,
                                         [](PyObject *capsule) {
                                             std::unique_ptr<rs::Memo>(static_cast<rs::Memo *>(

@@ -17,6 +17,9 @@ void main_program(const host::Globals &globals) { globals.get("process")(); }
 }  // namespace
 
 VARKIT_MODULE(lineage, m) {
+    m.doc() = "The Ubuntu (noble) package index: get_data() downloads the package indexes of the\n"
+              "four components, process() writes package_source_mapping.txt, one row per binary\n"
+              "package with its source package. Also run as the command varkit-lineage.";
     host::bind_module(m, "os", "os");
     host::bind_module(m, "subprocess", "subprocess");
 

@@ -24,6 +24,9 @@ void main_program(const host::Globals &globals) { globals.get("process")(); }
 }  // namespace
 
 VARKIT_MODULE(provenance, m) {
+    m.doc() = "The distribution's source-to-files table: process() joins the package-to-source and\n"
+              "package-to-files tables under ./orv/rpm_res/ into provenance.json, the sorted files\n"
+              "of every source package. Also run as the command varkit-provenance.";
     host::bind_module(m, "json", "json");
 
     host::def(m, "read_json", &read_json, py::arg("file_path"),

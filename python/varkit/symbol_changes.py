@@ -1,0 +1,219 @@
+"""What an ABI report says about each changed symbol, for the reasons of a verdict.
+
+The report reader returns only the names of the symbols a program may miss or
+misuse; the reasons of a verdict name the change itself: removed, or the
+problem and its change text, with the severity. This module reads those from
+the report the file check already used (a local path or an http(s) URL), once
+per report and process.
+
+Reading here never fails a check: a report that cannot be read again gives no
+details, and the caller says so.
+"""
+
+from __future__ import annotations
+
+import os
+import re
+from dataclasses import dataclass
+from typing import Any, Optional, Union
+
+import requests
+from lxml import etree
+
+from varkit import fetch
+
+@dataclass(frozen=True)
+class Change:
+    """One reason a report lists a symbol."""
+
+    kind: str                       # "removed", "parameter added", ...
+    severity: Optional[str] = None  # "High", "Medium", "Low"; None for a removed symbol
+    text: str = ""                  # the report's change text, placeholders filled in
+    type_name: Optional[str] = None  # the changed type through which the symbol is affected
+
+    def describe(self) -> str:
+        what = f"type {self.type_name}: {self.kind}" if self.type_name else self.kind
+        if self.severity:
+            what += f" (severity {self.severity})"
+        return f"{what}: {self.text}" if self.text else what
+
+
+SymbolChanges = dict[str, list[Change]]
+
+
+class ReportUnavailable(Exception):
+    """The report could not be read again (the message says why)."""
+
+
+# Problem identifiers name the subject and, in most cases, what happened to it
+# ("Added_Parameter", "Return_Type", "DataType_Size"); the words read better
+# in the order subject, change.
+_VERBS = {"Added": "added", "Removed": "removed", "Moved": "moved", "Renamed": "renamed",
+          "Changed": "changed"}
+_WORDS = {"DataType": "type", "BaseType": "base type", "PointerLevel": "pointer level",
+          "VTable": "v-table", "VaList": "va_list"}
+_HAPPENED = {"Became", "Changed", "Increased", "Decreased", "Added", "Removed", "Replacement"}
+
+
+def _words(parts: list[str]) -> str:
+    return " ".join(_WORDS.get(part, part.lower()) for part in parts)
+
+
+def problem_kind(problem_id: str) -> str:
+    """A short phrase for a problem identifier: "Added_Parameter" -> "parameter added"."""
+    parts = [part for part in problem_id.split("_") if part]
+    if not parts:
+        return "changed"
+    if parts[0] in _VERBS:
+        groups = " ".join(parts[1:]).split(" And ")
+        subject = _words(groups[0].split()) if groups[0] else ""
+        phrase = f"{subject} {_VERBS[parts[0]]}".strip()
+        rest = [_words(group.split()) for group in groups[1:] if group]
+        return phrase + (f", {' and '.join(rest)} changed" if rest else "")
+    phrase = _words(parts)
+    if any(part in _HAPPENED for part in parts[1:]):
+        return phrase
+    return phrase + " changed"
+
+
+def _expand(element: Any) -> str:
+    """The element's text with every "@" + attribute name replaced by its value, in order."""
+    text = element.text or ""
+    for key, value in element.attrib.items():
+        text = text.replace("@" + key, value)
+    return " ".join(text.split())
+
+
+def _problems(owner: Any) -> list[tuple[str, str]]:
+    found = []
+    for problem in owner.findall("problem"):
+        change = problem.find("change")
+        problem_id = problem.get("id") or ""
+        found.append((problem_kind(problem_id), _expand(change) if change is not None else ""))
+    return found
+
+
+def _read_binary_report(report: Any, changes: SymbolChanges) -> None:
+    def add(symbol: Optional[str], change: Change) -> None:
+        if symbol:
+            listed = changes.setdefault(symbol, [])
+            if change not in listed:
+                listed.append(change)
+
+    removed = report.find("removed_symbols")
+    if removed is not None:
+        for name in removed.iterfind("header/library/name"):
+            add(name.text, Change("removed"))
+    for section in report.iterfind(".//problems_with_symbols"):
+        severity = section.get("severity")
+        if severity == "Safe":
+            continue  # the report reader does not count these as changes
+        for symbol in section.iterfind("header/library/symbol"):
+            for kind, text in _problems(symbol) or [("changed", "")]:
+                add(symbol.get("name"), Change(kind, severity, text))
+    for section in report.iterfind(".//problems_with_types"):
+        severity = section.get("severity")
+        if severity == "Safe":
+            continue
+        for type_element in section.iterfind("header/type"):
+            problems = _problems(type_element) or [("changed", "")]
+            for symbol in type_element.iterfind("affected/symbol"):
+                for kind, text in problems:
+                    add(symbol.get("name"), Change(kind, severity, text, type_element.get("name")))
+
+
+def _parse(document: Union[str, bytes], is_file: bool) -> SymbolChanges:
+    # No network, no DTD, no entity expansion: the report is data from elsewhere.
+    parser = etree.XMLParser(resolve_entities=False, no_network=True, load_dtd=False,
+                             huge_tree=False)
+    try:
+        root = etree.parse(document, parser).getroot() if is_file else \
+            etree.fromstring(document, parser)
+    except (etree.XMLSyntaxError, OSError, ValueError) as error:
+        raise ReportUnavailable(str(error) or type(error).__name__) from None
+    if root is None:
+        raise ReportUnavailable("the document is empty")
+    changes: SymbolChanges = {}
+    reports = [root] if root.tag == "report" else list(root.iter("report"))
+    for report in reports:
+        if report.get("kind") == "binary":
+            _read_binary_report(report, changes)
+    return changes
+
+
+def _fetch(url: str) -> bytes:
+    # The file check fetched the same report in this run: this is its kept body.
+    try:
+        return fetch.get_bytes(url, "report")
+    except requests.RequestException as error:
+        raise ReportUnavailable(str(error) or type(error).__name__) from None
+
+
+def _is_url(location: str) -> bool:
+    return re.match(r"(?i)https?://", location) is not None
+
+
+# location -> (what identifies the state read, its changes or the failure)
+_memo: dict[str, tuple[Any, Union[SymbolChanges, ReportUnavailable]]] = {}
+_MEMO_SIZE = 16
+
+
+def _state(location: str) -> Any:
+    if _is_url(location):
+        return None  # one reading per process: the run reads a published tree
+    try:
+        info = os.stat(location)
+    except OSError as error:
+        raise ReportUnavailable(f"{error.strerror or error}: {location}") from None
+    return (info.st_dev, info.st_ino, info.st_size, info.st_mtime_ns, info.st_ctime_ns)
+
+
+def changes_in_report(location: str) -> SymbolChanges:
+    """symbol -> what its binary report(s) list for it; raises ReportUnavailable."""
+    state = _state(location)
+    kept = _memo.get(location)
+    if kept is not None and kept[0] == state:
+        if isinstance(kept[1], ReportUnavailable):
+            raise kept[1]
+        return kept[1]
+    outcome: Union[SymbolChanges, ReportUnavailable]
+    try:
+        outcome = _parse(_fetch(location), False) if _is_url(location) else _parse(location, True)
+    except ReportUnavailable as error:
+        outcome = error
+    if len(_memo) >= _MEMO_SIZE:
+        _memo.pop(next(iter(_memo)))
+    _memo[location] = (state, outcome)
+    if isinstance(outcome, ReportUnavailable):
+        raise outcome
+    return outcome
+
+
+_DOCUMENTS = {"report": "report", "summary": "summary log"}
+
+
+def use_reason(symbol: Any, library: Any, sources: Any) -> tuple[str, Optional[str]]:
+    """The reason for using a changed `symbol` of `library`, and a note when the
+    details could not be read.
+
+    `sources` are the file check's records {"library", "document", "location"}
+    of where each library's changed symbols were read.
+    """
+    reason = f"uses {symbol} of {library}"
+    source = next((s for s in sources or () if isinstance(s, dict) and s.get("library") == library
+                   and s.get("document") in _DOCUMENTS and isinstance(s.get("location"), str)),
+                  None)
+    if source is None:
+        return f"{reason}, removed or changed", None
+    location = source["location"]
+    where = f"[{_DOCUMENTS[source['document']]}: {location}]"
+    if source["document"] == "summary":
+        return f"{reason}: removed {where}", None
+    try:
+        changes = changes_in_report(location).get(symbol) if isinstance(symbol, str) else None
+    except ReportUnavailable as error:
+        return (f"{reason}, removed or changed {where}",
+                f"the changes in {location} could not be read again for details: {error}")
+    if not changes:
+        return f"{reason}, removed or changed {where}", None
+    return f"{reason}: {'; '.join(change.describe() for change in changes)} {where}", None
