@@ -269,3 +269,16 @@ def test_fuzz_finding_doctype_after_an_error():
     from _reportscan_support import DATA
     printed, result, logs = both("reportscan", str(DATA / "edge" / "fuzz-doctype-after-error.xml"))
     assert result == [] and len(logs) == 1
+
+
+@pytest.mark.parametrize("document, failed", [
+    ("<html><body>Bad gateway</body></html>", True),  # well-formed, but an error page
+    ("<reports/>", True),
+    (None, False),                                     # a real report
+])
+def test_a_document_without_a_report_is_recorded_not_logged(tmp_path, document, failed):
+    path = str(REPORTS / "libgeom-binary.xml") if document is None else write(tmp_path, document)
+    printed, result, logs = both("reportscan", path)
+    assert logs == [] and (native.last_failure is not None) == failed
+    if failed:
+        assert result == [] and native.last_failure["xml_path_or_url"] == path

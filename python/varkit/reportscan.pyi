@@ -15,8 +15,9 @@ class _HeaderRecord(TypedDict):
 _SectionResult = List[_HeaderRecord]
 
 xml_path: str  # bound only by the main program (_main)
-# the failure the last reportscan() call logged ({"xml_path_or_url", "message", "error"});
-# None before the first call and after a call that did not fail
+# the failure of the last reportscan() call ({"xml_path_or_url", "message", "error"}): what
+# it logged, or a document holding no report element (not logged); None before the first
+# call and after a call that read a report
 last_failure: Optional[dict[str, Any]]
 
 def reportscan(xml_path_or_url: str) -> List[_SectionResult]: ...

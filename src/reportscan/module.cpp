@@ -373,9 +373,11 @@ bool fast_path_allowed(const Globals &g) {
 }
 
 // Steps 4-6 over a root element: every //report, in document order.
-py::object walk_root(const Globals &g, host::Output &out, py::handle root) {
+py::object walk_root(const Globals &g, host::Output &out, py::handle root, std::size_t &reports) {
     py::object total = py::list();
-    for (py::handle report : root.attr("xpath")("//report")) {
+    py::object found = root.attr("xpath")("//report");
+    reports = static_cast<std::size_t>(py::len(found));
+    for (py::handle report : found) {
         out.print(kSeparator);
         py::object result = call_bound(g, out, "parse_report", lx_report, report);
         if (truthy(result)) {
@@ -452,6 +454,7 @@ py::object emit(ScanOutcome &outcome, host::Output &out) {
 struct KeptReading {
     py::str text;
     py::list result;
+    std::size_t reports = 0;
 };
 using Memo = ReadingMemo<KeptReading>;
 
@@ -502,6 +505,7 @@ py::object emit_and_keep(ScanOutcome &outcome, host::Output &out, Memo &memo,
         }
     }
     kept->text = host::to_str(text);
+    kept->reports = outcome.reports.size();
     const std::size_t bytes = footprint(outcome);
     out.write_str(kept->text);
     py::list result = copy_result(kept->result);
@@ -524,7 +528,9 @@ py::object fetch_report(const Globals &g, const py::object &url) {
     return response.attr("content");
 }
 
-py::object scan_body(const Globals &g, host::Output &out, py::object xml_path_or_url) {
+// `reports` is set to the number of report elements the document holds.
+py::object scan_body(const Globals &g, host::Output &out, py::object xml_path_or_url,
+                     std::size_t &reports) {
     const bool is_str = PyUnicode_Check(xml_path_or_url.ptr()) != 0;
     bool is_url;
     if (is_str) {
@@ -548,6 +554,7 @@ py::object scan_body(const Globals &g, host::Output &out, py::object xml_path_or
                 outcome = scan_memory(data, static_cast<std::size_t>(size));
             }
             if (outcome.status != ScanOutcome::Status::Delegate) {
+                reports = outcome.reports.size();
                 return emit(outcome, out);
             }
         }
@@ -567,6 +574,7 @@ py::object scan_body(const Globals &g, host::Output &out, py::object xml_path_or
                     const bool known = memo != nullptr && file_state(bytes.c_str(), before);
                     if (known) {
                         if (auto kept = memo->find(bytes, before)) {
+                            reports = kept->reports;
                             out.write_str(kept->text);
                             return copy_result(kept->result);
                         }
@@ -577,6 +585,7 @@ py::object scan_body(const Globals &g, host::Output &out, py::object xml_path_or
                         outcome = scan_file(bytes.c_str());
                     }
                     if (outcome.status != ScanOutcome::Status::Delegate) {
+                        reports = outcome.reports.size();
                         FileState after;
                         if (known && is_complete(outcome) && file_state(bytes.c_str(), after) &&
                             after == before) {
@@ -589,7 +598,7 @@ py::object scan_body(const Globals &g, host::Output &out, py::object xml_path_or
         }
         root = g.get("etree").attr("parse")(xml_path_or_url).attr("getroot")();
     }
-    return walk_root(g, out, root);
+    return walk_root(g, out, root, reports);
 }
 
 // Logs one handler's message and gives []. Also records the failure as the module
@@ -613,7 +622,18 @@ py::object reportscan(const Globals &g, py::object xml_path_or_url) {
     host::Output out;
     g.dict()["last_failure"] = py::none();
     try {
-        return scan_body(g, out, xml_path_or_url);
+        std::size_t reports = 0;
+        py::object result = scan_body(g, out, xml_path_or_url, reports);
+        if (reports == 0) {
+            // Well-formed, but no report at all (an error page, say): not a
+            // report without changes. Recorded, not logged: the call itself is fine.
+            py::dict failure;
+            failure["xml_path_or_url"] = xml_path_or_url;
+            failure["message"] = "the document holds no report element";
+            failure["error"] = "the document holds no report element";
+            g.dict()["last_failure"] = failure;
+        }
+        return result;
     } catch (const Failure &failure) {
         return log_failure(g, out, xml_path_or_url, "An unexpected error occurred: ", failure.message);
     } catch (py::error_already_set &error) {
