@@ -74,3 +74,38 @@ def test_results_follow_the_file_state(tmp_path: Path) -> None:
     target.write_bytes(b"#!/usr/bin/python3\n")
     assert common.find_req_libs(str(target)) == []
     assert common.get_file_type(str(target)) is common.FileType.PYTHON_FILE
+
+
+def _version_chains_that_never_end(source: str, target: Path) -> None:
+    """A copy of `source` whose needed-version records all link to themselves and
+    claim the most entries and versions their fields hold."""
+    from elftools.elf.elffile import ELFFile
+
+    data = bytearray(Path(source).read_bytes())
+    with open(source, "rb") as stream:
+        elf = ELFFile(stream)
+        section = elf.get_section_by_name(".gnu.version_r")
+        index = next(i for i, s in enumerate(elf.iter_sections()) if s.name == ".gnu.version_r")
+        header = elf["e_shoff"] + index * elf["e_shentsize"]
+        offset, size = section["sh_offset"], section["sh_size"]
+    data[header + 44:header + 48] = (0xFFFFFFFF).to_bytes(4, "little")  # sh_info: entries
+    for record in range(offset, offset + size - 15, 16):
+        data[record + 12:record + 16] = bytes(4)  # vn_next / vna_next: 0, back to itself
+    data[offset + 2:offset + 4] = (0xFFFF).to_bytes(2, "little")  # vn_cnt of the first entry
+    target.write_bytes(bytes(data))
+
+
+def test_looping_version_records_end(tmp_path: Path) -> None:
+    import subprocess
+    import sys
+
+    source = shutil.which("true") or "/bin/true"
+    looping = tmp_path / "looping"
+    _version_chains_that_never_end(source, looping)
+    # In a child process, so that a reader that loops fails the test instead of hanging it.
+    done = subprocess.run(
+        [sys.executable, "-c", "import sys; from varkit import common; "
+         "print(sorted(common._read_facts(sys.argv[1]).imported))", str(looping)],
+        capture_output=True, text=True, timeout=120)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.strip() == str(sorted(common._read_facts(source).imported))

@@ -229,21 +229,32 @@ class Reader {
             const Section &strings = strtab(s.link);
             std::uint64_t entry = s.offset;
             const std::uint64_t end = s.offset + s.size;
+            // Every record takes 16 bytes of the section: a chain that visits
+            // more records than fit (links that loop back) is no real file.
+            std::uint64_t records = s.size / 16;
             for (std::uint64_t v = 0; v < s.info; ++v) {
-                if (entry + 16 > end) {
+                if (entry + 16 > end || records-- == 0) {
                     throw Unusual{};
                 }
                 const std::uint16_t count = b_.get<std::uint16_t>(entry + 2);
                 std::uint64_t aux = entry + b_.get<std::uint32_t>(entry + 8);
                 for (std::uint16_t a = 0; a < count; ++a) {
-                    if (aux < s.offset || aux + 16 > end) {
+                    if (aux < s.offset || aux + 16 > end || records-- == 0) {
                         throw Unusual{};
                     }
                     const std::uint16_t other = b_.get<std::uint16_t>(aux + 6);
                     names[other & 0x7fffu] = string_at(strings, b_.get<std::uint32_t>(aux + 8));
-                    aux += b_.get<std::uint32_t>(aux + 12);
+                    const std::uint32_t next = b_.get<std::uint32_t>(aux + 12);
+                    if (next == 0) {
+                        break;  // the last of this entry's versions
+                    }
+                    aux += next;
                 }
-                entry += b_.get<std::uint32_t>(entry + 12);
+                const std::uint32_t next = b_.get<std::uint32_t>(entry + 12);
+                if (next == 0) {
+                    break;  // the last entry
+                }
+                entry += next;
             }
         }
         return names;
