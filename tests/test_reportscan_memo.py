@@ -34,3 +34,40 @@ def test_changed_file_is_read_anew(tmp_path):
     assert broken[1] == [] and broken[2][0][1].startswith("Failed to parse XML from")
     os.utime(report, ns=(stamp, stamp))  # old times, new content: still read anew
     assert run(native, "reportscan", str(report)) == broken
+
+
+def test_a_url_is_read_once_per_run(tmp_path):
+    import http.server
+    import threading
+    from functools import partial
+
+    from varkit import fetch
+
+    shutil.copy(REPORTS / "libgeom.xml", tmp_path / "r.xml")
+    gets = []
+
+    class Handler(http.server.SimpleHTTPRequestHandler):
+        def do_GET(self):  # noqa: N802
+            gets.append(self.path)
+            super().do_GET()
+
+        def log_message(self, *args):
+            pass
+
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0),
+                                             partial(Handler, directory=str(tmp_path)))
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    url = f"http://127.0.0.1:{server.server_address[1]}/r.xml"
+    try:
+        with fetch.fetch_run():
+            first, second = run(native, "reportscan", url), run(native, "reportscan", url)
+        assert len(gets) == 1
+        # The server's document changes: the next run reads it anew.
+        shutil.copy(REPORTS / "libqueue.xml", tmp_path / "r.xml")
+        with fetch.fetch_run():
+            changed = run(native, "reportscan", url)
+    finally:
+        server.shutdown()
+        server.server_close()
+    assert first == second == run(baseline, "reportscan", str(REPORTS / "libgeom.xml"))
+    assert len(gets) == 2 and changed == run(baseline, "reportscan", str(REPORTS / "libqueue.xml"))

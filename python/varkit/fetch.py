@@ -20,14 +20,15 @@ executable check):
   error).
 * Memo: inside :func:`fetch_run` every URL is fetched at most once; its bytes
   (or its failure) are kept until the run ends, within ``MEMO_BUDGET`` bytes
-  (past the budget, the oldest bodies are dropped and fetched again if asked
-  for).  Outside a run, each call is its own run.
+  (past the budget, the least recently used bodies are dropped and fetched
+  again if asked for).  Outside a run, each call is its own run.
 """
 
 from __future__ import annotations
 
 import collections
 import contextlib
+import itertools
 import socket
 import threading
 import time
@@ -99,8 +100,12 @@ def size_cap(kind: str) -> int:
     return int(_conf_number(key, float(_DEFAULT_CAPS[kind])))
 
 
+_serials = itertools.count(1)
+
+
 class _Run:
     def __init__(self) -> None:
+        self.serial = next(_serials)
         self.session = requests.Session()
         self.bodies: collections.OrderedDict[str, Fetched] = collections.OrderedDict()
         self.failures: dict[str, BaseException] = {}
@@ -153,6 +158,15 @@ def _current() -> _Run | None:
 
 def in_run() -> bool:
     return _current() is not None
+
+
+def run_token() -> int:
+    """A number that names the current run (never reused in the process); 0 outside one.
+
+    Readers that keep what they made of a document keep it under this number.
+    """
+    run = _current()
+    return run.serial if run is not None else 0
 
 
 @contextlib.contextmanager
@@ -276,6 +290,7 @@ def get_document(url: str, kind: str = "json") -> Fetched:
     with _run_scope() as run:
         kept = run.bodies.get(url)
         if kept is not None:
+            run.bodies.move_to_end(url)
             return kept
         failed = run.failures.get(url)
         if failed is not None:

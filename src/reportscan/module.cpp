@@ -490,7 +490,8 @@ py::list copy_result(const py::list &result) {
     return copy;
 }
 
-// The complete reading of a local file, printed and kept for the next time.
+// The complete reading of a local file (or of a URL within a fetch run), printed
+// and kept for the next time.
 py::object emit_and_keep(ScanOutcome &outcome, host::Output &out, Memo &memo,
                          const std::string &path, const FileState &state) {
     auto kept = std::make_shared<KeptReading>();
@@ -513,16 +514,22 @@ py::object emit_and_keep(ScanOutcome &outcome, host::Output &out, Memo &memo,
     return std::move(result);
 }
 
+// True when requests.get is the real HTTP client, not a substitute.
+bool real_client(const Globals &g) {
+    py::object requests = g.get("requests");
+    py::object api = py::getattr(requests, "api", py::none());
+    py::object get = requests.attr("get");
+    return !api.is_none() && get.is(py::getattr(api, "get", py::none()));
+}
+
 // The report's bytes. The real HTTP client goes through varkit.fetch (bounded in
 // time and size, retried, once per run); a substitute for requests.get is
 // called as the reader always called it.
 py::object fetch_report(const Globals &g, const py::object &url) {
-    py::object requests = g.get("requests");
-    py::object get = requests.attr("get");
-    py::object api = py::getattr(requests, "api", py::none());
-    if (!api.is_none() && get.is(py::getattr(api, "get", py::none()))) {
+    if (real_client(g)) {
         return py::module_::import("varkit.fetch").attr("get_bytes")(url, "report");
     }
+    py::object get = g.get("requests").attr("get");
     py::object response = get(url, py::arg("timeout") = 5);
     response.attr("raise_for_status")();
     return response.attr("content");
@@ -543,6 +550,23 @@ py::object scan_body(const Globals &g, host::Output &out, py::object xml_path_or
     const bool fast = is_str && fast_path_allowed(g);
     py::object root;
     if (is_url) {
+        // Within one fetch run a URL stands for one document: its reading is
+        // kept under the URL and the run (outside a run, nothing is kept).
+        Memo *memo = nullptr;
+        FileState run;
+        const std::string key = std::string(1, '\0') + host::utf8(xml_path_or_url);
+        if (fast && real_client(g)) {
+            run.inode = static_cast<ino_t>(
+                py::int_(py::module_::import("varkit.fetch").attr("run_token")()));
+            memo = run.inode != 0 ? report_memo(g) : nullptr;
+        }
+        if (memo != nullptr) {
+            if (auto kept = memo->find(key, run)) {
+                reports = kept->reports;
+                out.write_str(kept->text);
+                return copy_result(kept->result);
+            }
+        }
         py::object content = fetch_report(g, xml_path_or_url);
         if (fast && PyBytes_CheckExact(content.ptr())) {
             char *data = nullptr;
@@ -555,6 +579,9 @@ py::object scan_body(const Globals &g, host::Output &out, py::object xml_path_or
             }
             if (outcome.status != ScanOutcome::Status::Delegate) {
                 reports = outcome.reports.size();
+                if (memo != nullptr && is_complete(outcome)) {
+                    return emit_and_keep(outcome, out, *memo, key, run);
+                }
                 return emit(outcome, out);
             }
         }
