@@ -193,3 +193,37 @@ def test_one_get_per_document_per_run_and_none_kept_after(serve) -> None:
         assert run.gets[server.url] == 1
     common.get_remote_json(server.url)
     assert server.count == 2
+
+
+@pytest.mark.parametrize("driver", ["use_remote_result_check_local", "search_source_for_dest_dir"])
+def test_one_call_of_a_driver_fetches_each_document_once(tmp_path, driver) -> None:
+    import collections
+    import shutil
+    from functools import partial
+    from pathlib import Path
+
+    from varkit import impactor
+
+    tree = Path(__file__).resolve().parents[1] / "examples" / "results"
+    gets: collections.Counter[str] = collections.Counter()
+
+    class Handler(http.server.SimpleHTTPRequestHandler):
+        def do_GET(self) -> None:  # noqa: N802
+            gets[self.path] += 1
+            super().do_GET()
+
+        def log_message(self, *args: object) -> None:
+            pass
+
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), partial(Handler, directory=str(tree)))
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    for name in ("a", "b", "c"):
+        shutil.copy("/bin/true", tmp_path / name)
+    result: dict = {"library": []}
+    try:
+        getattr(impactor, driver)(f"http://127.0.0.1:{server.server_address[1]}/", str(tmp_path),
+                                  result, "ABI")
+    finally:
+        server.shutdown()
+        server.server_close()
+    assert len(result["library"]) == 3 and gets and max(gets.values()) == 1

@@ -102,7 +102,7 @@ def _probe(url: str) -> bool:
         return fetch.probe(url, PROBE_TIMEOUT)
     except fetch.FetchError as exc:
         ABI_LOG(3, f"{url} is not reachable: {exc}")
-        if fetch.in_run():
+        if fetch.faults_surface():
             raise
         return False
 
@@ -202,7 +202,7 @@ def get_directory_list(url: str) -> list[str]:
     except requests.RequestException as exc:
         ABI_LOG(3, f"cannot list {url}: {exc}")
         missing = exc.response is not None and exc.response.status_code in fetch.MISSING_STATUSES
-        if missing or not fetch.in_run():
+        if missing or not fetch.faults_surface():
             return []
         if isinstance(exc, fetch.FetchError):
             raise

@@ -104,7 +104,8 @@ _serials = itertools.count(1)
 
 
 class _Run:
-    def __init__(self) -> None:
+    def __init__(self, faults_surface: bool = True) -> None:
+        self.faults_surface = faults_surface
         self.serial = next(_serials)
         self.session = requests.Session()
         self.bodies: collections.OrderedDict[str, Fetched] = collections.OrderedDict()
@@ -156,8 +157,15 @@ def _current() -> _Run | None:
     return getattr(_local, "run", None)
 
 
-def in_run() -> bool:
-    return _current() is not None
+def faults_surface() -> bool:
+    """True inside a run whose faults must surface (the ``varkit`` command's).
+
+    There, a document that could not be had raises instead of taking the
+    plain answer a direct caller gets ([], None, False), so that it is never
+    read as "no document".
+    """
+    run = _current()
+    return run is not None and run.faults_surface
 
 
 def run_token() -> int:
@@ -170,16 +178,16 @@ def run_token() -> int:
 
 
 @contextlib.contextmanager
-def fetch_run() -> Iterator[_Run]:
+def fetch_run(faults_surface: bool = True) -> Iterator[_Run]:
     """One run: fetched documents are shared until the block ends.
 
-    Nested blocks join the outer run.
+    Nested blocks join the outer run (and keep its ``faults_surface``).
     """
     outer = _current()
     if outer is not None:
         yield outer
         return
-    run = _Run()
+    run = _Run(faults_surface)
     _local.run = run
     try:
         yield run

@@ -59,6 +59,23 @@ void OpenFile::close() {
     file_.attr("close")();
 }
 
+FetchRun::FetchRun()
+    : scope_(py::module_::import("varkit.fetch").attr("fetch_run")(py::arg("faults_surface") = false)) {
+    py::type::of(scope_).attr("__enter__")(scope_);
+}
+
+FetchRun::~FetchRun() {
+    PyObject *type, *value, *traceback;
+    PyErr_Fetch(&type, &value, &traceback);
+    try {
+        py::type::of(scope_).attr("__exit__")(scope_, py::none(), py::none(), py::none());
+    } catch (py::error_already_set &e) {
+        e.discard_as_unraisable("varkit.impactor ending a fetch run");
+    } catch (...) {
+    }
+    PyErr_Restore(type, value, traceback);
+}
+
 py::object read_json_file(const Globals &g, py::handle path) {
     OpenFile input(open_text(g, path, "r"));
     py::object content = input.file().attr("read")();

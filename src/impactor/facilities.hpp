@@ -76,6 +76,20 @@ private:
     bool closed_ = false;
 };
 
+// A scope in which documents are fetched once (varkit.fetch.fetch_run, joining
+// the run of the caller when there is one; a run begun here keeps the plain
+// answers to faults).
+class FetchRun {
+public:
+    FetchRun();
+    FetchRun(const FetchRun &) = delete;
+    FetchRun &operator=(const FetchRun &) = delete;
+    ~FetchRun();
+
+private:
+    py::object scope_;
+};
+
 // json.loads of the whole text of a local file, read as UTF-8 text.
 py::object read_json_file(const Globals &g, py::handle path);
 
