@@ -1,15 +1,21 @@
 #!/usr/bin/env python3
 """The impact check over a directory of real ELF files.
 
-    bench/bench_impactor.py [--files N]        (root: needs a private mount namespace)
+    bench/bench_impactor.py [--files N] [--plain]     (root: needs a private mount namespace)
 
 Copies N (default 1200) ELF files of this machine (/usr/bin, /usr/sbin, /usr/lib/<multiarch>)
 into a directory, lays out a local result tree with a real ABI report for every library
-they require, and checks the directory with varkit.impactor and with the plain-Python
-rendering in bench/baseline/impactor_baseline.py (same host helpers, the Python report
-reader). The result maps of both must be identical. Prints files per second, the ratio,
-where the time goes (report reading, host helpers, the module itself), and what reading
-each report for every file that needs it costs against reading it once.
+they require, and checks the directory three ways in one run:
+
+* varkit: varkit.impactor as it is;
+* previous: varkit.impactor with the symbol matching it had before the changed-symbol
+  index (bench/baseline/symbol_match_baseline.py: every call indexes the report afresh);
+* plain Python (--plain, minutes): bench/baseline/impactor_baseline.py with that matching,
+  the Python report reader and the pyelftools ELF reading.
+
+The result maps must be identical. Prints files per second, where the time goes (ELF facts,
+matching, report reading, the check itself), the ratios, and the floor for the ELF facts:
+`readelf --dyn-syms --dynamic -W -V` over the same files, timed in the same run.
 
 The machine's libraries are made visible under /lib64, where the check looks for them,
 by examples/with_libraries.sh; nothing outside its private mount namespace changes.
@@ -22,6 +28,7 @@ import contextlib
 import glob
 import importlib
 import os
+import resource
 import shutil
 import subprocess
 import sys
@@ -33,9 +40,10 @@ from typing import Any, Iterator
 ROOT = Path(__file__).resolve().parent.parent
 OUT = ROOT / "bench" / "out" / "impactor"
 REPORT = ROOT / "bench" / "out" / "large" / "report.xml"
-HOST_NAMES = ("get_file_type", "get_belonged_rpm", "is_32bit_file", "get_undefined_symbols_from_file",
-              "find_req_libs", "get_pkgname_by_libname", "get_soname_from_lib", "is_url_reachable",
-              "find_symbols_in_file", "suppress_stdout", "ABI_LOG", "get_directory_list")
+ELF_FACTS = ("get_file_type", "is_32bit_file", "get_undefined_symbols_from_file", "find_req_libs",
+             "get_soname_from_lib", "locate_library")
+HOST_NAMES = ELF_FACTS + ("get_belonged_rpm", "get_pkgname_by_libname", "is_url_reachable",
+                          "find_symbols_in_file", "suppress_stdout", "ABI_LOG", "get_directory_list")
 
 
 def collect_elf(limit: int, max_bytes: int) -> list[str]:
@@ -140,6 +148,14 @@ def instrumented(module: Any, reader_attr: str, timer: Timer) -> Iterator[None]:
         setattr(module, reader_attr, reader_module)
 
 
+def fresh_state(common: Any) -> None:
+    """Nothing known from an earlier run: ELF facts, report readings, symbol indexes."""
+    common._facts_cache.clear()
+    common._type_cache.clear()
+    common._changed_indexes = common._IndexMemo()
+    sys.modules.pop("varkit.reportscan", None)
+
+
 def run(check: Any, module: Any, reader_attr: str, tree: Path, files: Path) -> tuple[float, Timer, dict]:
     timer = Timer()
     result: dict = {"library": []}
@@ -152,68 +168,129 @@ def run(check: Any, module: Any, reader_attr: str, tree: Path, files: Path) -> t
 
 
 def describe(label: str, elapsed: float, timer: Timer, count: int) -> None:
-    host = sum(s for name, s in timer.seconds.items() if name != "report reading")
+    elf = sum(timer.seconds[name] for name in ELF_FACTS)
+    matching = timer.seconds["find_symbols_in_file"]
     reading = timer.seconds["report reading"]
-    own = elapsed - host - reading
-    print(f"{label}: {elapsed:.2f} s, {count / elapsed:.0f} files/s")
-    print(f"  report reading {reading:.2f} s ({100 * reading / elapsed:.0f}%) in "
-          f"{timer.calls['report reading']} calls of {len(timer.reports)} reports")
-    print(f"  host helpers   {host:.2f} s ({100 * host / elapsed:.0f}%)")
-    print(f"  the check      {own:.2f} s ({100 * own / elapsed:.0f}%)")
-    for name, seconds in sorted(timer.seconds.items(), key=lambda item: -item[1])[:6]:
-        print(f"      {name:34} {seconds:7.2f} s {timer.calls[name]:7} calls")
+    other = sum(timer.seconds.values()) - elf - matching - reading
+    own = elapsed - elf - matching - reading - other
+    print(f"{label}: {elapsed:.2f} s, {count / elapsed:.1f} files/s")
+    for phase, seconds, detail in (
+            ("ELF facts", elf, f"{sum(timer.calls[name] for name in ELF_FACTS)} calls"),
+            ("matching", matching, f"{timer.calls['find_symbols_in_file']} calls"),
+            ("report reading", reading,
+             f"{timer.calls['report reading']} calls of {len(timer.reports)} reports"),
+            ("other helpers", other, "package ownership, logging, stdout"),
+            ("the check", own, "the check's own work")):
+        print(f"  {phase:15} {seconds:7.2f} s {100 * seconds / elapsed:4.0f}%   {detail}")
 
 
-def inside(count: int) -> None:
+def readelf_floor(files: list[str]) -> tuple[float, float]:
+    """(wall, CPU seconds) of readelf reading the same facts from every file."""
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    start = time.perf_counter()
+    for chunk in range(0, len(files), 200):
+        subprocess.run(["readelf", "--dyn-syms", "--dynamic", "-W", "-V", *files[chunk:chunk + 200]],
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
+    wall = time.perf_counter() - start
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return wall, (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
+
+
+def first_difference(left: dict, right: dict) -> str:
+    for a, b in zip(left["library"], right["library"]):
+        if a != b:
+            keys = sorted(k for k in set(a) | set(b) if a.get(k) != b.get(k))
+            return f"{a.get('dest_file')}: {', '.join(keys)}"
+    return f"{len(left['library'])} against {len(right['library'])} files"
+
+
+def inside(count: int, plain: bool) -> None:
     sys.path.insert(0, str(ROOT / "bench" / "baseline"))
     import impactor_baseline
-    from varkit import impactor, reportscan
+    import symbol_match_baseline
+    from varkit import common, impactor
 
     files = collect_elf(count, 4 << 20)
     directory = OUT / "files"
     lay_out(files, directory)
     tree = OUT / "results"
     reports = result_tree(files, tree)
+    checked = sorted(str(path) for path in directory.iterdir())
     print(f"{len(files)} ELF files, {reports} required libraries with a report "
-          f"({REPORT.stat().st_size / 1e6:.1f} MB each)")
+          f"({REPORT.stat().st_size / 1e6:.1f} MB each); varkit from {Path(common.__file__).parent}")
 
-    native = run(impactor.search_source_for_dest_dir, impactor, "reportscan", tree, directory)
-    baseline = run(impactor_baseline.search_source_for_dest_dir, impactor_baseline,
-                   "reportscan_baseline", tree, directory)
-    if native[2] != baseline[2]:
-        raise SystemExit("result maps differ between varkit.impactor and the baseline")
-    describe("varkit.impactor", native[0], native[1], len(files))
-    describe("plain Python", baseline[0], baseline[1], len(files))
-    print(f"ratio (plain Python / varkit): {baseline[0] / native[0]:.1f}x")
+    floor_wall, floor_cpu = readelf_floor(checked)
+    runs: dict[str, tuple[float, Timer, dict]] = {}
+
+    fresh_state(common)
+    impactor.reportscan = importlib.import_module("varkit.reportscan")
+    runs["varkit"] = run(impactor.search_source_for_dest_dir, impactor, "reportscan", tree, directory)
+
+    fresh_state(common)
+    impactor.reportscan = importlib.import_module("varkit.reportscan")
+    matching = impactor.find_symbols_in_file
+    impactor.find_symbols_in_file = symbol_match_baseline.find_symbols_in_file
+    try:
+        runs["previous"] = run(impactor.search_source_for_dest_dir, impactor, "reportscan", tree, directory)
+    finally:
+        impactor.find_symbols_in_file = matching
+
+    if plain:
+        fresh_state(common)
+        native_reader, common._elf = common._elf, None  # pyelftools reads every object
+        impactor_baseline.find_symbols_in_file = symbol_match_baseline.find_symbols_in_file
+        try:
+            runs["plain Python"] = run(impactor_baseline.search_source_for_dest_dir, impactor_baseline,
+                                       "reportscan_baseline", tree, directory)
+        finally:
+            common._elf = native_reader
+
+    for label, (elapsed, timer, _) in runs.items():
+        describe(label, elapsed, timer, len(files))
+    reference = runs["varkit"][2]
+    for label, (_, _, result) in runs.items():
+        if result != reference:
+            raise SystemExit(f"result maps differ between varkit and {label}: {first_difference(reference, result)}")
+    print(f"result maps identical ({' = '.join(runs)}): {len(reference['library'])} files, "
+          f"{sum(len(entry.get('symbol_matches', [])) for entry in reference['library'])} symbol matches")
+    own = runs["varkit"][0]
+    for label, (elapsed, _, _) in runs.items():
+        if label != "varkit":
+            print(f"ratio ({label} / varkit): {elapsed / own:.2f}x")
+    elf = sum(runs["varkit"][1].seconds[name] for name in ELF_FACTS)
+    print(f"floor: readelf --dyn-syms --dynamic -W -V over the {len(checked)} files: {floor_wall:.2f} s "
+          f"({floor_cpu:.2f} s CPU); varkit's ELF facts {elf:.2f} s ({elf / floor_cpu:.2f}x readelf's CPU)")
 
     # Each report read once by a fresh module (nothing read before), the least reading can cost.
-    del sys.modules["varkit.reportscan"]
+    sys.modules.pop("varkit.reportscan", None)
     fresh = importlib.import_module("varkit.reportscan")
     with open(os.devnull, "w") as null, contextlib.redirect_stdout(null):
         start = time.perf_counter()
-        for path in native[1].reports:
+        for path in runs["varkit"][1].reports:
             fresh.reportscan(path)
         once = time.perf_counter() - start
-    reading = native[1].seconds["report reading"]
-    calls = native[1].calls["report reading"]
-    print(f"reports: {calls} readings of {len(native[1].reports)} reports took {reading:.2f} s; "
+    reading = runs["varkit"][1].seconds["report reading"]
+    calls = runs["varkit"][1].calls["report reading"]
+    print(f"reports: {calls} readings of {len(runs['varkit'][1].reports)} reports took {reading:.2f} s; "
           f"reading each once takes {once:.2f} s ({reading / once:.2f}x)")
 
 
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--files", type=int, default=1200)
+    parser.add_argument("--plain", action="store_true", help="also run the plain-Python baseline (minutes)")
     parser.add_argument("--inside", action="store_true", help=argparse.SUPPRESS)
     options = parser.parse_args()
     if options.inside:
-        inside(options.files)
+        inside(options.files, options.plain)
         return
     if not REPORT.exists():
         subprocess.run([str(ROOT / "bench" / "make_large_report.sh")], check=True)
     no_libraries = OUT / "no-libraries"
     no_libraries.mkdir(parents=True, exist_ok=True)
     subprocess.run([str(ROOT / "examples" / "with_libraries.sh"), str(no_libraries), sys.executable,
-                    __file__, "--inside", "--files", str(options.files)], check=True)
+                    __file__, "--inside", "--files", str(options.files)] + (["--plain"] if options.plain else []),
+                   check=True)
 
 
 if __name__ == "__main__":

@@ -14,19 +14,26 @@ import reportscan_baseline
 from varkit import conf
 from varkit.common import (FileType, find_req_libs, find_symbols_in_file, get_belonged_rpm,
                            get_directory_list, get_file_type, get_pkgname_by_libname,
-                           get_remote_json, get_soname_from_lib, get_undefined_symbols_from_file,
+                           get_remote_json, get_soname_from_lib, locate_library, get_undefined_symbols_from_file,
                            is_32bit_file, is_url_reachable, suppress_stdout)
 from varkit.logger import ABI_LOG
 
 
 def get_xml_report_path(libname, search_local_or_url, library_dict):
+    if isinstance(libname, str) and ("/" in libname or libname in (".", "..")):
+        library_dict.setdefault("libname_refused", []).append(libname)
+        return None
     is_url = is_url_reachable(search_local_or_url)
     lib_path = "/lib64/" + libname
     if not os.path.exists(lib_path):
         lib_path = "/lib/" + libname
         if not os.path.exists(lib_path):
-            library_dict.setdefault("req_libs_not_found", []).append(libname)
-            return None
+            # Installed elsewhere (multiarch, RPATH/RUNPATH, ld.so.conf): recorded where.
+            lib_path = locate_library(libname, library_dict.get("dest_file"))
+            if not lib_path:
+                library_dict.setdefault("req_libs_not_found", []).append(libname)
+                return None
+            library_dict.setdefault("library_found_at", {})[libname] = lib_path
     pkg_name = get_pkgname_by_libname(libname)
     soname = get_soname_from_lib(lib_path)
     lib_path = soname or libname
@@ -124,12 +131,17 @@ def search_source_for_dest_file(search_local_or_url, search_dest_file, library_d
             if global_affected_symbols:
                 ABI_LOG(3, "following symbols will be checked:")
                 ABI_LOG(3, global_affected_symbols)
+                library_dict.setdefault("changed_symbols_from", []).append(
+                    {"library": lib, "document": "report", "location": xml_report_path})
                 for section in global_affected_symbols:
                     for record in section:
                         total_symbols.update(record["affected_symbols"])
         else:
             summary_path = get_log_report_path(lib, search_local_or_url, library_dict, conf.summary_log)
             total_symbols, found_lib_in_summary = get_removed_symbols_from_summary(summary_path, lib, library_dict)
+            if total_symbols:
+                library_dict.setdefault("changed_symbols_from", []).append(
+                    {"library": lib, "document": "summary", "location": summary_path})
         if total_symbols and used_symbols:
             table = PrettyTable(["Package Name", "Related file", "Symbol"])
             table.align = "l"

@@ -21,6 +21,7 @@ import contextlib
 import enum
 import functools
 import glob
+import itertools
 import json
 import os
 import re
@@ -1062,21 +1063,112 @@ _HOW_RANK = {"exact": 0, "version": 1, "ctor-dtor-variant": 2}
 def _identity(name: str) -> tuple[str, str, str | None]:
     """(identity key, name without version, version) of a spelled symbol.
 
-    Cached: the same report is matched against every file of a tree.
+    Cached: the same names come back with every file and report of a tree.
     """
     base, version = split_version(name)
     return structor_family(base) or base, base, version
 
 
-def _file_spellings(symbol_list: Iterable[Any] | None) -> list[str]:
+# The variant digits each constructor/destructor code takes, by the letter
+# before the marker: "C*" (C1-C3), "D*" (D0-D2), "CI*" (CI1, CI2).
+_FAMILY_DIGITS = {"C": "123", "D": "012", "I": "12"}
+
+
+def _family_members(key: str) -> list[str] | None:
+    """Every name whose structor family is ``key``, or None when a "*" of the
+    mangled name's own leaves that unclear."""
+    if key.count("*") != 1:
+        return None
+    marker = key.index("*")
+    digits = _FAMILY_DIGITS.get(key[marker - 1:marker], "")  # else no family: a plain name
+    return [key[:marker] + digit + key[marker + 1:] for digit in digits]
+
+
+class _ChangedIndex:
+    """The changed symbols of one report by identity, built once per run.
+
+    ``names`` holds every plain name a file may import to meet one of them
+    (names, and all variants of a constructor or destructor), so that a
+    file's candidates are one set intersection; ``exhaustive`` is False when
+    some name escapes that set and every import must be looked up.
+    """
+
+    __slots__ = ("by_identity", "names", "exhaustive", "size")
+
+    def __init__(self, changed: Iterable[Any]) -> None:
+        by_identity: dict[str, list[tuple[str, str, str | None]]] = {}
+        for report_name in {s for s in changed if isinstance(s, str) and s}:
+            key, base, version = _identity(report_name)
+            by_identity.setdefault(key, []).append((report_name, base, version))
+        names = set(by_identity)
+        exhaustive = True
+        for key in by_identity:
+            if "*" not in key:
+                continue  # no family of constructors or destructors: the key is the name
+            members = _family_members(key)
+            if members is None:
+                exhaustive = False
+            else:
+                names.update(members)
+        self.by_identity = {key: tuple(entries) for key, entries in by_identity.items()}
+        self.names = frozenset(names)
+        self.exhaustive = exhaustive
+        self.size = len(names) + sum(len(entries) for entries in by_identity.values())
+
+
+class _IndexMemo:
+    """Indexes of changed-symbol collections by their contents; the least
+    recently used go first past ``max_entries`` or ``max_names`` names."""
+
+    def __init__(self, max_entries: int = 512, max_names: int = 1 << 19) -> None:
+        self.max_entries = max_entries
+        self.max_names = max_names
+        self._entries: dict[frozenset[Any], _ChangedIndex] = {}
+        self._names = 0
+
+    def get(self, changed: Iterable[Any]) -> _ChangedIndex:
+        if not isinstance(changed, (set, frozenset, list, tuple)):
+            changed = list(changed)  # read once, whatever it is
+        try:
+            contents = frozenset(changed)
+        except TypeError:  # something unhashable among them: only names count
+            contents = frozenset(s for s in changed if isinstance(s, str))
+        index = self._entries.pop(contents, None)
+        if index is None:
+            index = _ChangedIndex(contents)
+            if index.size > self.max_names:
+                return index
+            self._names += index.size
+            while self._entries and (len(self._entries) >= self.max_entries or self._names > self.max_names):
+                self._names -= self._entries.pop(next(iter(self._entries))).size
+        self._entries[contents] = index  # dicts keep order: the newest last
+        return index
+
+
+_changed_indexes = _IndexMemo()
+
+
+def _file_spellings(symbol_list: Iterable[Any] | None, index: _ChangedIndex) -> set[str]:
+    """The file's spellings whose name may meet one of the index's symbols."""
     if symbol_list is None:
-        return []
+        return set()
     spell = symbol_list.spellings if isinstance(symbol_list, ImportedSymbols) else None
+    wanted = index.names
+    candidates: Iterable[Any]
+    if not index.exhaustive:
+        candidates = symbol_list
+    elif isinstance(symbol_list, (set, frozenset)):
+        # A spelling's name is the import up to its first "@".
+        candidates = itertools.chain(
+            symbol_list & wanted,
+            (s for s in symbol_list if isinstance(s, str) and "@" in s and s.partition("@")[0] in wanted))
+    else:
+        candidates = (s for s in symbol_list if isinstance(s, str) and s.partition("@")[0] in wanted)
     names: set[str] = set()
-    for symbol in symbol_list:
+    for symbol in candidates:
         if isinstance(symbol, str) and symbol:
             names.update(spell(symbol) if spell else (symbol,))
-    return sorted(names)
+    return names
 
 
 def match_symbols(changed: Iterable[Any], symbol_list: Iterable[Any] | None) -> list[tuple[str, str, str]]:
@@ -1087,13 +1179,10 @@ def match_symbols(changed: Iterable[Any], symbol_list: Iterable[Any] | None) -> 
     a version agrees with any), else another variant of the same C++
     constructor or destructor whose versions agree.
     """
-    by_identity: dict[str, list[tuple[str, str, str | None]]] = {}
-    for report_name in {s for s in changed if isinstance(s, str) and s}:
-        key, base, version = _identity(report_name)
-        by_identity.setdefault(key, []).append((report_name, base, version))
-
+    index = _changed_indexes.get(changed)
+    by_identity = index.by_identity
     matches: list[tuple[str, str, str]] = []
-    for file_name in _file_spellings(symbol_list):
+    for file_name in _file_spellings(symbol_list, index):
         key, base, version = _identity(file_name)
         best: list[tuple[str, str, str]] = []
         for report_name, report_base, report_version in by_identity.get(key, ()):
