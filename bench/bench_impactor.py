@@ -284,13 +284,17 @@ def main() -> None:
     if options.inside:
         inside(options.files, options.plain)
         return
+    run_inside(__file__, ["--files", str(options.files)] + (["--plain"] if options.plain else []))
+
+
+def run_inside(script: str, arguments: list[str]) -> None:
+    """Runs `script --inside ARGUMENTS` with this machine's libraries under /lib64."""
     if not REPORT.exists():
         subprocess.run([str(ROOT / "bench" / "make_large_report.sh")], check=True)
     no_libraries = OUT / "no-libraries"
     no_libraries.mkdir(parents=True, exist_ok=True)
     subprocess.run([str(ROOT / "examples" / "with_libraries.sh"), str(no_libraries), sys.executable,
-                    __file__, "--inside", "--files", str(options.files)] + (["--plain"] if options.plain else []),
-                   check=True)
+                    script, "--inside", *arguments], check=True)
 
 
 if __name__ == "__main__":

@@ -29,7 +29,7 @@ from typing import Any
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 from bench_impactor import OUT as IMPACTOR_OUT  # noqa: E402
-from bench_impactor import REPORT, ROOT, collect_elf, lay_out, result_tree  # noqa: E402
+from bench_impactor import REPORT, collect_elf, lay_out, result_tree, run_inside  # noqa: E402
 
 OUT = IMPACTOR_OUT.parent / "remote"
 
@@ -142,12 +142,7 @@ def main() -> None:
     if options.inside:
         inside(options.files)
         return
-    if not REPORT.exists():
-        subprocess.run([str(ROOT / "bench" / "make_large_report.sh")], check=True)
-    no_libraries = OUT / "no-libraries"
-    no_libraries.mkdir(parents=True, exist_ok=True)
-    subprocess.run([str(ROOT / "examples" / "with_libraries.sh"), str(no_libraries), sys.executable,
-                    __file__, "--inside", "--files", str(options.files)], check=True)
+    run_inside(__file__, ["--files", str(options.files)])
 
 
 if __name__ == "__main__":

@@ -69,3 +69,20 @@ def test_changed_functions_in_calls(script, changed, affected):
     recorded = result["py_affected_functions"][1:]
     assert recorded == ([{"package": "pkg", "function": changed[0]}] if affected else [])
     assert result["py_affected_functions"][0] == "kept"
+
+
+def test_distributions_are_listed_once_per_state_of_the_search_path(monkeypatch, tmp_path):
+    calls = []
+
+    def listing():
+        calls.append(1)
+        return {"fakemod": ["fake-dist"]}
+
+    monkeypatch.setattr(importlib.metadata, "packages_distributions", listing)
+    monkeypatch.setattr(common, "get_belonged_rpm", lambda path: None)
+    for _ in range(3):
+        assert modtrace.get_pkgs_by_module_name(["fakemod"]) == {"fake-dist": ["fakemod"]}
+    assert len(calls) == 1
+    monkeypatch.syspath_prepend(str(tmp_path))  # a new place to find distributions
+    modtrace.get_pkgs_by_module_name(["fakemod"])
+    assert len(calls) == 2

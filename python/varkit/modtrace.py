@@ -6,7 +6,8 @@ import ast
 import importlib.metadata
 import importlib.util
 import os
-from typing import Iterable
+import sys
+from typing import Any, Iterable, Mapping
 
 __all__ = ["get_modules_used_by", "get_pkgs_by_module_name"]
 
@@ -64,6 +65,30 @@ def _module_files(name: str) -> list[str]:
     return files
 
 
+# The installed distributions' top-level names, read once for a state of the
+# search path: reading them walks every distribution's file list (0.1 s and
+# more), and a check of a tree asks for every Python file in it.
+_distributions_seen: tuple[tuple[Any, ...], Mapping[str, list[str]]] | None = None
+
+
+def _path_state() -> tuple[Any, ...]:
+    state: list[Any] = [id(importlib.metadata.packages_distributions)]
+    for entry in sys.path:
+        try:
+            state.append((entry, os.stat(entry or ".").st_mtime_ns))
+        except (OSError, TypeError, ValueError):
+            state.append((entry, None))
+    return tuple(state)
+
+
+def _distributions() -> Mapping[str, list[str]]:
+    global _distributions_seen
+    state = _path_state()
+    if _distributions_seen is None or _distributions_seen[0] != state:
+        _distributions_seen = (state, importlib.metadata.packages_distributions())
+    return _distributions_seen[1]
+
+
 def get_pkgs_by_module_name(names: Iterable[str]) -> dict[str, list[str]]:
     """Map from package name to the given module names it provides.
 
@@ -78,7 +103,7 @@ def get_pkgs_by_module_name(names: Iterable[str]) -> dict[str, list[str]]:
     result: dict[str, list[str]] = {}
     if not wanted:
         return result
-    distributions = importlib.metadata.packages_distributions()
+    distributions = _distributions()
 
     for name in wanted:
         owners: list[str] = []
