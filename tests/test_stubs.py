@@ -65,6 +65,9 @@ def test_stubs_match_the_modules():
     import varkit
 
     package_parent = Path(varkit.__file__).resolve().parent.parent
+    if package_parent.name == "site-packages":
+        # mypy would take the other installed modules beside it for the project's own.
+        pytest.skip("stubs are checked against an in-place build (make inplace)")
     run = _stubtest(package_parent, "--allowlist", str(ROOT / "tests" / "stubtest_allowlist.txt"))
     assert run.returncode == 0, run.stdout + run.stderr
 
