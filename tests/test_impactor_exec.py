@@ -111,6 +111,25 @@ def test_guarded_failures_print_one_line(impactor, remote, tmp_path, capsys, cas
         assert str(local) in out
 
 
+@pytest.mark.parametrize("case", ["found", "not json", "refused"])
+def test_the_failure_comes_back_with_the_answer(impactor, remote, tmp_path, capsys, case):
+    remote.write("exec_diff_report.json", "not json" if case == "not json" else json.dumps(changed("/bin/ls")))
+    url = "http://127.0.0.1:1/r.json" if case == "refused" else remote.url + "exec_diff_report.json"
+    (tmp_path / "f").write_text("ls\n")
+    affected, failure = impactor.check_exec_outcome(str(tmp_path / "f"), url)
+    assert impactor.last_exec_failure == failure  # the module attribute says the same
+    if case == "found":
+        assert [name for name, _ in affected] == ["ls"] and failure is None
+    else:
+        assert affected == [] and failure["location"] == url
+        assert failure["local_file"] == str(tmp_path / "f") and failure["error"]
+        assert failure["error"] in capsys.readouterr().out
+        # the next call that does not fail clears the record
+        remote.write("exec_diff_report.json", json.dumps(changed("/bin/ls")))
+        impactor.check_exec_affected(str(tmp_path / "f"), remote.url + "exec_diff_report.json")
+        assert impactor.last_exec_failure is None
+
+
 @pytest.mark.parametrize("document", ['["/bin/ls"]', '{"/bin/ls": ["x"]}', '{"/bin/ls": {"a": "REMOVED"}}'])
 def test_malformed_report_shapes_propagate(impactor, remote, tmp_path, document):
     remote.write("exec_diff_report.json", document)

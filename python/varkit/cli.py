@@ -34,6 +34,7 @@ from typing import Any, Callable, Iterator, Optional, Sequence, TextIO
 
 from varkit import __version__, command_line, report_output
 from varkit import verdict as verdicts
+from varkit.record import CheckResult, FileRecord
 
 # Never walked when the whole machine ("/") is checked.
 PSEUDO_FILESYSTEMS = ("proc", "sys", "dev", "run")
@@ -168,7 +169,7 @@ class Run:
         self.location = location
         self.remote = remote
         self.targets = list(targets)
-        self.result: dict = {"library": []}
+        self.result: CheckResult = {"library": []}
         self.interrupted: Optional[str] = None
         self.error: Optional[str] = None
         self._progress = progress
@@ -176,7 +177,7 @@ class Run:
         self._total: Optional[int] = None
         self._kinds = 1
         self._started = 0.0
-        self._current: Optional[tuple[str, dict]] = None
+        self._current: Optional[tuple[str, FileRecord]] = None
         self._pending: list[tuple[str, str]] = []
         self._printed = LabelledStream(sys.stderr)
 
@@ -213,7 +214,7 @@ class Run:
                 self.result["library"].append(
                     {"dest_file": directory, "check_type": kind, "walk_error": [reason]})
         else:
-            file_map: dict = {}
+            file_map: FileRecord = {}
             impactor.search_source_for_dest_file(self.location, target, file_map, kind)
             self.result["library"].append(file_map)
 
@@ -292,14 +293,14 @@ def _failure_text(exc: BaseException) -> str:
     return str(exc)
 
 
-def judge_all(result: dict, remote: bool) -> list[str]:
+def judge_all(result: CheckResult, remote: bool) -> list[str]:
     """Gives every per-file map its verdict; the verdict names in order."""
     from varkit import common
 
     for file_map in result["library"]:
         path = file_map.get("dest_file")
         typed = isinstance(path, str) and not verdicts.blocked(file_map)
-        file_type = common.get_file_type(path) if typed else None
+        file_type = common.get_file_type(path) if typed and path is not None else None
         judged = verdicts.judge(file_map, file_map.get("check_type", ""), remote, file_type)
         file_map["verdict"] = judged.verdict
         file_map["reasons"] = judged.reasons

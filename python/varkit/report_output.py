@@ -15,6 +15,8 @@ import re
 import tempfile
 from typing import Any, Optional
 
+from varkit.record import CheckResult
+
 _SURROGATE = re.compile("[\ud800-\udfff]")
 
 VERDICT_KEYS = ("verdict", "reasons", "notes")
@@ -26,7 +28,7 @@ def _json_default(value: Any) -> Any:
     return str(value)
 
 
-def render_json(result: dict) -> str:
+def render_json(result: CheckResult) -> str:
     text = json.dumps(result, indent=4, ensure_ascii=False, default=_json_default)
     # Outside strings JSON has only ASCII, so every surrogate is inside one.
     return _SURROGATE.sub(lambda m: "\\u%04x" % ord(m.group()), text)
@@ -44,7 +46,7 @@ def _shorten(text: str, width: int) -> str:
     return text if len(text) <= width else text[:max(width - 1, 0)] + "…"
 
 
-def _summary_line(result: dict) -> str:
+def _summary_line(result: CheckResult) -> str:
     counts = ", ".join(f"{n} {name}" for name, n in result["files"].items() if n)
     line = f"verdict: {result['verdict']} ({counts or 'no files'})"
     if result.get("interrupted"):
@@ -52,7 +54,7 @@ def _summary_line(result: dict) -> str:
     return line
 
 
-def render_compact(result: dict, width: int = 100) -> str:
+def render_compact(result: CheckResult, width: int = 100) -> str:
     """One line per file: verdict, check kind, file, the first reason."""
     lines = []
     for entry in result["library"]:
@@ -68,7 +70,7 @@ def render_compact(result: dict, width: int = 100) -> str:
     return _readable("\n".join(lines))
 
 
-def render_table(result: dict) -> str:
+def render_table(result: CheckResult) -> str:
     """Every detail: per file its verdict, reasons, notes and recorded keys."""
     from prettytable import PrettyTable
 

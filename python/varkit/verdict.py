@@ -19,7 +19,9 @@ its reasons, and notes say what was looked at without counting against it.
 from __future__ import annotations
 
 from dataclasses import dataclass, field
-from typing import Any, Iterable, Optional
+from typing import Any, Iterable, Mapping, Optional, cast
+
+from varkit.record import EXEC_REPORT_MARKER, FileRecord
 
 AFFECTED = "affected"
 MAYBE_AFFECTED = "maybe affected"
@@ -72,7 +74,7 @@ def _type_name(file_type: Any) -> str:
     return getattr(file_type, "name", str(file_type))
 
 
-def _library_findings(entry: dict, verdict: Verdict) -> None:
+def _library_findings(entry: FileRecord, verdict: Verdict) -> None:
     for record in entry.get("affected_symbols", []):
         from varkit.symbol_changes import use_reason  # reads reports: only when needed
 
@@ -109,7 +111,7 @@ def _library_findings(entry: dict, verdict: Verdict) -> None:
     missing_documents = {what for _, what in _pairs(entry.get("log_report_not_found", []))}
     missing_documents |= {e[1] for e in entry.get("report_not_xml", []) if len(e) == 3}
     for package, library in _pairs(entry.get("report_not_found", [])):
-        if package == "EXEC_REPORT" or library in through_summary or library in missing_documents:
+        if package == EXEC_REPORT_MARKER or library in through_summary or library in missing_documents:
             continue
         if library in entry.get("no_symbol_found_in_dest_file", []):
             continue
@@ -133,14 +135,16 @@ _BLOCKING = (
 )
 
 
-def blocked(entry: dict) -> bool:
+def blocked(entry: FileRecord) -> bool:
     """True when the file's own check never ran to its end."""
-    return any(entry.get(key) for key, _ in _BLOCKING)
+    fields = cast(Mapping[str, Any], entry)
+    return any(fields.get(key) for key, _ in _BLOCKING)
 
 
-def _blocking_reasons(entry: dict, verdict: Verdict) -> None:
+def _blocking_reasons(entry: FileRecord, verdict: Verdict) -> None:
+    fields = cast(Mapping[str, Any], entry)
     for key, template in _BLOCKING:
-        for detail in entry.get(key, []):
+        for detail in fields.get(key, []):
             if template is None:
                 kind, message = (list(detail) + ["", ""])[:2] if isinstance(detail, (list, tuple)) \
                     else ("", detail)
@@ -149,7 +153,7 @@ def _blocking_reasons(entry: dict, verdict: Verdict) -> None:
                 verdict.not_checked.append(template.format(detail))
 
 
-def judge(entry: dict, check_type: str, remote: bool, file_type: Optional[Any]) -> Verdict:
+def judge(entry: FileRecord, check_type: str, remote: bool, file_type: Optional[Any]) -> Verdict:
     """The verdict on one per-file result map of the given check kind."""
     verdict = Verdict()
     _blocking_reasons(entry, verdict)
@@ -172,7 +176,7 @@ def judge(entry: dict, check_type: str, remote: bool, file_type: Optional[Any]) 
             verdict.maybe.append(f"package {package} changes {len(diff['config_diffs'])} "
                                  "configuration file(s)")
     for marker, _ in _pairs(entry.get("report_not_found", [])):
-        if marker == "EXEC_REPORT":
+        if marker == EXEC_REPORT_MARKER:
             verdict.not_checked.append("the executable-diff report is missing from the results")
     for location, error in _pairs(entry.get("exec_check_failed", [])):
         verdict.not_checked.append(f"the executable check failed ({location}: {error})")

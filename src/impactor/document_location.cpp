@@ -1,6 +1,7 @@
 #include "document_location.hpp"
 
 #include "facilities.hpp"
+#include "record_keys.hpp"
 #include "result_map.hpp"
 
 namespace varkit::impactor {
@@ -20,7 +21,7 @@ py::object get_log_report_path(const Globals &g, py::object libname, py::object 
         py::list entry;
         entry.append(log_name);
         entry.append(libname);
-        append_under(library_dict, "log_report_not_found", entry);
+        append_under(library_dict, key::log_report_not_found, entry);
         return py::none();
     }
     log(g, 3, text("summary_path: ", candidate));
@@ -37,9 +38,9 @@ py::object get_exec_report_path(const Globals &g, py::object search_local_or_url
         return candidate;
     }
     py::list entry;
-    entry.append(py::str("EXEC_REPORT"));
+    entry.append(py::str(kExecReportMarker));
     entry.append(py::none());
-    append_under(exec_dict, "report_not_found", entry);
+    append_under(exec_dict, key::report_not_found, entry);
     return py::none();
 }
 

@@ -246,28 +246,45 @@ bool is_guarded_failure(const Globals &g, const py::error_already_set &error) {
            error.matches(g.get("json").attr("JSONDecodeError"));
 }
 
+// The caught failure: printed as the check always printed it, and kept.
+py::dict caught_failure(py::error_already_set &error, const py::object &local_file,
+                        const py::object &exec_report_path) {
+    py::str message = text(error.value());
+    host::Output out;
+    out.print(host::utf8(text("处理失败: ", message)));
+    out.flush();
+    py::dict failure;
+    failure["location"] = exec_report_path;
+    failure["local_file"] = local_file;
+    failure["error"] = message;
+    return failure;
+}
+
 }  // namespace
 
-py::object check_exec_affected(const Globals &g, py::object local_file, py::object exec_report_path) {
-    g.dict()[kLastExecFailure] = py::none();
+ExecCheck check_exec(const Globals &g, py::object local_file, py::object exec_report_path) {
+    ExecCheck outcome{py::list(), py::none()};
     try {
-        return scan(g, local_file, exec_report_path);
+        outcome.affected = scan(g, local_file, exec_report_path);
     } catch (py::error_already_set &error) {
         if (!is_guarded_failure(g, error)) {
+            g.dict()[kLastExecFailure] = py::none();
             throw;
         }
-        py::str message = text(error.value());
-        host::Output out;
-        out.print(host::utf8(text("处理失败: ", message)));
-        out.flush();
         // The empty answer alone would read as "not affected": say why it is empty.
-        py::dict failure;
-        failure["location"] = exec_report_path;
-        failure["local_file"] = local_file;
-        failure["error"] = message;
-        g.dict()[kLastExecFailure] = failure;
-        return py::list();
+        outcome.failure = caught_failure(error, local_file, exec_report_path);
     }
+    g.dict()[kLastExecFailure] = outcome.failure;
+    return outcome;
+}
+
+py::tuple check_exec_outcome(const Globals &g, py::object local_file, py::object exec_report_path) {
+    ExecCheck outcome = check_exec(g, std::move(local_file), std::move(exec_report_path));
+    return py::make_tuple(outcome.affected, outcome.failure);
+}
+
+py::object check_exec_affected(const Globals &g, py::object local_file, py::object exec_report_path) {
+    return check_exec(g, std::move(local_file), std::move(exec_report_path)).affected;
 }
 
 }  // namespace varkit::impactor

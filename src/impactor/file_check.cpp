@@ -2,6 +2,7 @@
 
 #include "exec_impact.hpp"
 #include "facilities.hpp"
+#include "record_keys.hpp"
 #include "result_map.hpp"
 
 namespace varkit::impactor {
@@ -16,29 +17,52 @@ bool is_elf_object(const Globals &g, const py::object &file_type) {
     return is_type(g, file_type, "DYNAMIC_LIBRARY") || is_type(g, file_type, "BINARY_EXECUTABLE");
 }
 
-// The failure the report reader (or the executable check) swallowed in its
-// last call, as recorded on its module; None when it did not fail.
-py::object last_failure(const py::object &owner, const char *attribute) {
-    return py::getattr(owner, attribute, py::none());
+struct ReportReading {
+    py::object sections;  // the reader's document result
+    py::object failure;   // None, or why `sections` is empty though the report exists
+};
+
+// True while the module's `reportscan` is its own: its failure then comes back
+// as a value from `scan_report`.
+bool reads_natively(const py::object &reader) {
+    py::object names = py::getattr(reader, "__dict__", py::none());
+    return PyDict_Check(names.ptr()) &&
+           Globals(py::reinterpret_borrow<py::dict>(names)).is_native("reportscan") &&
+           py::hasattr(reader, "scan_report");
 }
 
-// with suppress_stdout(os.devnull): return reportscan.reportscan(path)
-py::object read_report_silently(const Globals &g, const py::object &report_path) {
+// What the reader recorded of its last call (a substituted reader may record nothing).
+py::object recorded_failure(const py::object &reader) {
+    return py::getattr(reader, "last_failure", py::none());
+}
+
+// with suppress_stdout(os.devnull): reportscan.reportscan(path)
+ReportReading read_report_silently(const Globals &g, const py::object &report_path) {
+    py::object reader = g.get("reportscan");
+    const bool native = reads_natively(reader);
     py::object scope = g.get("suppress_stdout")(g.get("os").attr("devnull"));
     py::object exit = py::type::of(scope).attr("__exit__");
     py::type::of(scope).attr("__enter__")(scope);
-    py::object symbols;
+    ReportReading reading{py::none(), py::none()};
     try {
-        symbols = g.get("reportscan").attr("reportscan")(report_path);
+        if (native) {
+            py::tuple outcome = reader.attr("scan_report")(report_path);
+            reading = {outcome[0], outcome[1]};
+        } else {
+            reading.sections = reader.attr("reportscan")(report_path);
+        }
     } catch (py::error_already_set &e) {
         // The scope sees the error (and may swallow it), as a with-statement would show it.
         if (truthy(exit(scope, e.type(), e.value(), e.trace()))) {
-            return py::none();
+            return {py::none(), recorded_failure(reader)};
         }
         throw;
     }
     exit(scope, py::none(), py::none(), py::none());
-    return symbols;
+    if (!native) {
+        reading.failure = recorded_failure(reader);
+    }
+    return reading;
 }
 
 py::object symbol_table(const Globals &g) {
@@ -61,10 +85,10 @@ py::object symbol_table(const Globals &g) {
 void record_changes_source(const py::object &library_dict, const py::object &lib,
                            const char *document, const py::object &location) {
     py::dict source;
-    source["library"] = lib;
-    source["document"] = document;
-    source["location"] = location;
-    append_under(library_dict, "changed_symbols_from", source);
+    source[key::changes_source::library] = lib;
+    source[key::changes_source::document] = document;
+    source[key::changes_source::location] = location;
+    append_under(library_dict, key::changed_symbols_from, source);
 }
 
 bool check_libraries(const Globals &g, const py::object &search, const py::object &dest_file,
@@ -75,7 +99,7 @@ bool check_libraries(const Globals &g, const py::object &search, const py::objec
         log(g, 3, concat(dest_file, py::str(" doesn't require any lib.")));
         return true;
     }
-    library_dict[py::str("required_libs")] = libs;
+    library_dict[py::str(key::required_libs)] = libs;
     bool passed = true;
     for (py::handle lib_handle : libs) {
         auto lib = py::reinterpret_borrow<py::object>(lib_handle);
@@ -83,15 +107,15 @@ bool check_libraries(const Globals &g, const py::object &search, const py::objec
         py::object total_symbols = py::set();
         py::object found_in_summary = py::bool_(false);
         if (truthy(report_path)) {
-            py::object sections = read_report_silently(g, report_path);
-            py::object failure = last_failure(g.get("reportscan"), "last_failure");
-            if (!truthy(sections) && truthy(failure)) {
+            ReportReading reading = read_report_silently(g, report_path);
+            const py::object &sections = reading.sections;
+            if (!truthy(sections) && truthy(reading.failure)) {
                 // An unreadable report is no report without changes.
                 py::list entry;
                 entry.append(lib);
                 entry.append(report_path);
-                entry.append(failure[py::str("error")]);
-                append_under(library_dict, "report_unreadable", entry);
+                entry.append(reading.failure[py::str("error")]);
+                append_under(library_dict, key::report_unreadable, entry);
             }
             if (truthy(sections)) {
                 log(g, 3, py::str("following symbols will be checked:"));
@@ -126,14 +150,14 @@ bool check_libraries(const Globals &g, const py::object &search, const py::objec
             if (truthy(affected)) {
                 passed = false;
             } else {
-                append_under(library_dict, "dest_not_affacted_by", lib);
+                append_under(library_dict, key::dest_not_affacted_by, lib);
             }
         }
         if (!truthy(used_symbols)) {
-            append_under(library_dict, "no_symbol_found_in_dest_file", lib);
+            append_under(library_dict, key::no_symbol_found_in_dest_file, lib);
         }
         if (truthy(found_in_summary) && !truthy(total_symbols)) {
-            append_under(library_dict, "no_symbol_changed_libs", lib);
+            append_under(library_dict, key::no_symbol_changed_libs, lib);
         }
     }
     return passed;
@@ -146,7 +170,7 @@ bool check_python(const Globals &g, const py::object &search, const py::object &
     if (truthy(packages)) {
         py::list holder;
         holder.append(packages);
-        set_if_absent(library_dict, "used_modules", holder);
+        set_if_absent(library_dict, key::used_modules, holder);
     }
     for (py::handle item : packages.attr("items")()) {
         py::object package = item[py::int_(0)];
@@ -160,7 +184,7 @@ bool check_python(const Globals &g, const py::object &search, const py::object &
         for (py::handle module : module_list) {
             for (py::handle function : diff[py::str("funcs_need_check")]) {
                 if (truthy(function.attr("startswith")(module))) {
-                    append_under(library_dict, "py_mod_maybe_change", function);
+                    append_under(library_dict, key::py_mod_maybe_change, function);
                 }
             }
         }
@@ -182,13 +206,13 @@ bool check_configuration(const Globals &g, const py::object &file_type, const py
         }
         packages = names;
     }
-    list_under(library_dict, "required_rpms").attr("extend")(py::list(packages));
+    list_under(library_dict, key::required_rpms).attr("extend")(py::list(packages));
     for (py::handle package : packages) {
         py::object diff = g.get("get_rpm_conf_diff")(search, package, library_dict);
         py::list entry;
         entry.append(package);
         entry.append(diff);
-        append_under(library_dict, "rpm_conf_diff", entry);
+        append_under(library_dict, key::rpm_conf_diff, entry);
     }
     return true;
 }
@@ -200,17 +224,25 @@ bool check_executables(const Globals &g, const py::object &search, const py::obj
     if (!truthy(report_path)) {
         return true;
     }
-    g.dict()[kLastExecFailure] = py::none();  // a substituted check leaves no stale record
-    py::object affected = g.get("check_exec_affected")(dest_file, report_path);
+    py::object affected;
+    py::object failure = py::none();
+    if (g.is_native("check_exec_affected")) {
+        ExecCheck outcome = check_exec(g, dest_file, report_path);
+        affected = outcome.affected;
+        failure = outcome.failure;
+    } else {
+        g.dict()[kLastExecFailure] = py::none();  // a substituted check leaves no stale record
+        affected = g.get("check_exec_affected")(dest_file, report_path);
+        failure = g.get(kLastExecFailure);
+    }
     log(g, 3, affected);
-    py::object failure = g.get(kLastExecFailure);
     if (!truthy(affected) && truthy(failure)) {
         py::list entry;
         entry.append(report_path);
         entry.append(failure[py::str("error")]);
-        append_under(library_dict, "exec_check_failed", entry);
+        append_under(library_dict, key::exec_check_failed, entry);
     }
-    list_under(library_dict, "affected_exec_list").attr("extend")(affected);
+    list_under(library_dict, key::affected_exec_list).attr("extend")(affected);
     return !truthy(affected);
 }
 
@@ -221,12 +253,12 @@ bool search_source_for_dest_file(const Globals &g, py::object search_local_or_ur
                                  py::object check_type) {
     py::object file_type = g.get("get_file_type")(search_dest_file);
     log(g, 3, concat(search_dest_file, py::str(" type is "), py::str(file_type.attr("value"))));
-    library_dict[py::str("dest_file")] = search_dest_file;
+    library_dict[py::str(key::dest_file)] = search_dest_file;
 
     py::object owner = g.get("get_belonged_rpm")(search_dest_file);
-    set_if_absent(library_dict, "belong_to_rpm", truthy(owner) ? owner : py::str("False"));
+    set_if_absent(library_dict, key::belong_to_rpm, truthy(owner) ? owner : py::str(kTextFalse));
     if (truthy(g.get("is_32bit_file")(search_dest_file))) {
-        set_if_absent(library_dict, "32bit_file", py::str("True"));
+        set_if_absent(library_dict, key::file_32bit, py::str(kTextTrue));
     }
 
     if (check_type.equal(py::str("ABI"))) {

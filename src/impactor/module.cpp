@@ -65,6 +65,10 @@ VARKIT_MODULE(impactor, m) {
     // Per-kind checks.
     host::def(m, "check_exec_affected", &impactor::check_exec_affected, arg("local_file"),
               arg("exec_report_path"), impactor::kCheckExecAffectedDoc);
+    host::def(m, "check_exec_outcome", &impactor::check_exec_outcome, arg("local_file"),
+              arg("exec_report_path"),
+              "(affected, failure): check_exec_affected's answer and, when it caught a failure,\n"
+              "the failure ({\"location\", \"local_file\", \"error\"}), else None.");
     host::def(m, "get_removed_symbols_from_summary", &impactor::get_removed_symbols_from_summary,
               arg("summary_path"), arg("library_name"), arg("library_dict"),
               "(removed symbols, found) of a library according to the summary document.");

@@ -1,6 +1,7 @@
 #include "php_compat.hpp"
 
 #include "facilities.hpp"
+#include "record_keys.hpp"
 #include "result_map.hpp"
 
 namespace varkit::impactor {
@@ -53,7 +54,7 @@ py::object check_php_file_compat(const Globals &g, py::object php_file, py::obje
     py::str command = scan_command(g, php_file);
     OpenFile report(open_report_file(g, g.conf("php_api_diff")));
     const bool passed = run_shell(g, command, report.file()) == 0;
-    set_if_absent(php_dict, "pass_compat_check", py::bool_(passed));
+    set_if_absent(php_dict, key::pass_compat_check, py::bool_(passed));
     report.close();
     return py::bool_(passed);
 }

@@ -1,6 +1,7 @@
 #include "report_location.hpp"
 
 #include "facilities.hpp"
+#include "record_keys.hpp"
 #include "result_map.hpp"
 
 namespace varkit::impactor {
@@ -17,7 +18,7 @@ void record_missing_report(py::handle library_dict, const py::object &package,
     py::list entry;
     entry.append(package);
     entry.append(libname);
-    append_under(library_dict, "report_not_found", entry);
+    append_under(library_dict, key::report_not_found, entry);
 }
 
 py::object remote_report(const Globals &g, const py::object &source, const py::object &library_path,
@@ -45,7 +46,7 @@ void record_html_only_report(const Globals &g, const py::object &directory,
     entry.append(package);
     entry.append(libname);
     entry.append(directory);
-    append_under(library_dict, "report_not_xml", entry);
+    append_under(library_dict, key::report_not_xml, entry);
 }
 
 // The report under the library's first subdirectory, in listing order.
@@ -102,12 +103,12 @@ bool is_plain_file_name(const py::object &libname) {
 // the distribution's layout.
 py::object located_elsewhere(const Globals &g, const py::object &libname,
                              const py::object &library_dict) {
-    py::object requester = library_dict.attr("get")(py::str("dest_file"));
+    py::object requester = library_dict.attr("get")(py::str(key::dest_file));
     py::object found = g.get("locate_library")(libname, requester);
     if (!truthy(found)) {
         return py::none();
     }
-    library_dict.attr("setdefault")(py::str("library_found_at"), py::dict())[libname] = found;
+    library_dict.attr("setdefault")(py::str(key::library_found_at), py::dict())[libname] = found;
     return found;
 }
 
@@ -118,7 +119,7 @@ py::object get_xml_report_path(const Globals &g, py::object libname, py::object 
     if (!is_plain_file_name(libname)) {
         log(g, 1, text(libname, " is not a plain file name: no report is looked up for it, ",
                        "since its path would lead out of the result tree"));
-        append_under(library_dict, "libname_refused", libname);
+        append_under(library_dict, key::libname_refused, libname);
         return py::none();
     }
     const bool is_url = is_url_reachable(g, search_local_or_url);
@@ -130,7 +131,7 @@ py::object get_xml_report_path(const Globals &g, py::object libname, py::object 
             candidate = located_elsewhere(g, libname, library_dict);
         }
         if (candidate.is_none()) {
-            append_under(library_dict, "req_libs_not_found", libname);
+            append_under(library_dict, key::req_libs_not_found, libname);
             return py::none();
         }
     }
