@@ -31,7 +31,7 @@ ignored.  The attributes are plain and may be reassigned at run time.
 
 Package database
 ----------------
-Which package database says who owns a file (``varkit.common``):
+Which package database says who owns a file (``varkit.packages``):
 
 * ``package_db``: ``auto`` (the default) asks rpm when ``rpm`` is on the
   search path and its database lists at least one package, else dpkg's file
