@@ -5,6 +5,8 @@ from __future__ import annotations
 import ast
 from typing import Any, Iterable
 
+from varkit.record import FileRecord
+
 __all__ = ["check_dependence_affected", "get_called_functions"]
 
 
@@ -62,7 +64,7 @@ def _last(name: str) -> str:
 
 
 def check_dependence_affected(
-    funcs_need_check: Iterable[Any], rpm: str, search_dest_file: str, library_dict: dict[str, Any]
+    funcs_need_check: Iterable[Any], rpm: str, search_dest_file: str, library_dict: FileRecord
 ) -> bool:
     """True when the script calls none of the changed functions.
 

@@ -14,6 +14,7 @@ import itertools
 from typing import Any, Iterable
 
 from varkit.elf import ImportedSymbols
+from varkit.record import FileRecord
 
 __all__ = [
     "split_version",
@@ -298,7 +299,7 @@ def match_symbols(changed: Iterable[Any], symbol_list: Iterable[Any] | None) -> 
 
 def find_symbols_in_file(
     total_symbols: Iterable[Any],
-    library_dict: dict[str, Any],
+    library_dict: FileRecord,
     pkg_name: str,
     lib: str,
     table: Any,
