@@ -12,6 +12,7 @@
 #include "sax_engine.hpp"
 
 #include "elements.hpp"
+#include "libxml_owners.hpp"
 #include "report_walker.hpp"
 
 #include <libxml/SAX2.h>
@@ -38,7 +39,7 @@ constexpr std::size_t kMaxDepth = 256;
 constexpr std::size_t kMaxTextRun = 10000000;
 
 struct Engine {
-    xmlParserCtxtPtr ctxt = nullptr;
+    xmlParserCtxtPtr ctxt = nullptr;  // not owned: set while the parser runs, to stop it
     bool delegate = false;
     bool no_memory = false;
     std::vector<Frame> frames;  // frames[0] is the document; frames[d] an element at depth d
@@ -254,11 +255,30 @@ bool input_left(xmlParserCtxtPtr ctxt, SourceTap &tap) {
     return false;
 }
 
-}  // namespace
+// For one pass: the error callbacks of this thread reach `engine`, and libxml2's
+// generic error channel goes to them; both are restored on every way out.
+class ErrorRouting {
+public:
+    explicit ErrorRouting(Engine &engine)
+        : previous_engine_(current_engine), saved_handler_(xmlGenericError),
+          saved_context_(xmlGenericErrorContext) {
+        current_engine = &engine;
+        xmlSetGenericErrorFunc(nullptr, generic_error);
+    }
+    ~ErrorRouting() {
+        xmlSetGenericErrorFunc(saved_context_, saved_handler_);
+        current_engine = previous_engine_;
+    }
+    ErrorRouting(const ErrorRouting &) = delete;
+    ErrorRouting &operator=(const ErrorRouting &) = delete;
 
-ScanOutcome run(xmlInputReadCallback raw_reader, void *raw_source, const bool *source_failed) {
-    SourceTap tap{raw_reader, raw_source};
-    Engine engine;
+private:
+    Engine *previous_engine_;
+    xmlGenericErrorFunc saved_handler_;
+    void *saved_context_;
+};
+
+xmlSAXHandler sax_handler() {
     xmlSAXHandler sax;
     std::memset(&sax, 0, sizeof sax);
     sax.initialized = XML_SAX2_MAGIC;
@@ -274,47 +294,62 @@ ScanOutcome run(xmlInputReadCallback raw_reader, void *raw_source, const bool *s
     sax.reference = sax_reference;
     sax.getEntity = sax_get_entity;
     sax.serror = sax_structured_error;
+    return sax;
+}
 
-    Engine *previous = current_engine;
-    current_engine = &engine;
-    xmlGenericErrorFunc saved_error = xmlGenericError;
-    void *saved_error_context = xmlGenericErrorContext;
-    xmlSetGenericErrorFunc(nullptr, generic_error);
-    xmlParserCtxtPtr ctxt =
-        xmlCreateIOParserCtxt(&sax, &engine, read_tapped, close_nothing, &tap, XML_CHAR_ENCODING_NONE);
-    if (ctxt == nullptr) {
-        xmlSetGenericErrorFunc(saved_error_context, saved_error);
-        current_engine = previous;
+// What the parser said about the document, beyond the engine's own findings.
+struct ParseFacts {
+    bool created = false;      // libxml2 made a parser context at all
+    bool well_formed = false;
+    bool unusual_input = false;
+};
+
+ParseFacts parse(Engine &engine, SourceTap &tap) {
+    ParseFacts facts;
+    xmlSAXHandler sax = sax_handler();
+    ErrorRouting routing(engine);
+    ParserContext ctxt(xmlCreateIOParserCtxt(&sax, &engine, read_tapped, close_nothing, &tap,
+                                             XML_CHAR_ENCODING_NONE));
+    if (!ctxt) {
+        return facts;
+    }
+    facts.created = true;
+    // No network, no entity substitution, no DTD loading, no huge input.
+    xmlCtxtUseOptions(ctxt.get(), XML_PARSE_NONET);
+    engine.ctxt = ctxt.get();
+    xmlParseDocument(ctxt.get());
+    engine.ctxt = nullptr;
+    // libxml2's SAX-compatibility document, if it made one, goes before the context.
+    Document sax_document(std::exchange(ctxt->myDoc, nullptr));
+    facts.well_formed = ctxt->wellFormed != 0;
+    facts.unusual_input =
+        facts.well_formed && !engine.delegate && !engine.no_memory &&
+        (xmlDetectCharEncoding(tap.head, static_cast<int>(tap.head_len)) ==
+             XML_CHAR_ENCODING_EBCDIC ||
+         !plain_encoding(ctxt->encoding) ||
+         (ctxt->input != nullptr && !plain_encoding(ctxt->input->encoding)) ||
+         input_left(ctxt.get(), tap));
+    return facts;
+}
+
+}  // namespace
+
+ScanOutcome run(xmlInputReadCallback raw_reader, void *raw_source, const bool *source_failed) {
+    SourceTap tap{raw_reader, raw_source};
+    Engine engine;
+    const ParseFacts facts = parse(engine, tap);
+    if (!facts.created) {
         ScanOutcome failed;
         failed.status = ScanOutcome::Status::Delegate;
         return failed;
     }
-    engine.ctxt = ctxt;
-    // No network, no entity substitution, no DTD loading, no huge input.
-    xmlCtxtUseOptions(ctxt, XML_PARSE_NONET);
-    xmlParseDocument(ctxt);
-    bool well_formed = ctxt->wellFormed != 0;
-    bool unusual_input = well_formed && !engine.delegate && !engine.no_memory &&
-                         (xmlDetectCharEncoding(tap.head, static_cast<int>(tap.head_len)) ==
-                              XML_CHAR_ENCODING_EBCDIC ||
-                          !plain_encoding(ctxt->encoding) ||
-                          (ctxt->input != nullptr && !plain_encoding(ctxt->input->encoding)) ||
-                          input_left(ctxt, tap));
-    if (ctxt->myDoc != nullptr) {  // libxml2's SAX-compatibility document, if it made one
-        xmlFreeDoc(ctxt->myDoc);
-        ctxt->myDoc = nullptr;
-    }
-    engine.ctxt = nullptr;
-    xmlFreeParserCtxt(ctxt);
-    xmlSetGenericErrorFunc(saved_error_context, saved_error);
-    current_engine = previous;
-
     ScanOutcome outcome = std::move(engine.outcome);
     if (engine.no_memory) {
         outcome.reports.clear();
         outcome.status = ScanOutcome::Status::NoMemory;
-    } else if (engine.delegate || !well_formed || unusual_input || (source_failed && *source_failed) ||
-               engine.depth != 0 || !engine.open_reports.empty()) {
+    } else if (engine.delegate || !facts.well_formed || facts.unusual_input ||
+               (source_failed && *source_failed) || engine.depth != 0 ||
+               !engine.open_reports.empty()) {
         outcome.reports.clear();
         outcome.status = ScanOutcome::Status::Delegate;
     } else {

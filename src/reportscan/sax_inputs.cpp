@@ -13,6 +13,25 @@ namespace varkit::reportscan {
 
 namespace {
 
+// An open file descriptor, closed once, by its owner.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    FileDescriptor(const FileDescriptor &) = delete;
+    FileDescriptor &operator=(const FileDescriptor &) = delete;
+
+    bool valid() const { return fd_ >= 0; }
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
 struct MemorySource {
     const char *data;
     std::size_t size;
@@ -26,7 +45,7 @@ int read_memory(void *context, char *buffer, int len) {
     return static_cast<int>(n);
 }
 struct FileSource {
-    int fd;
+    int fd;  // not owned
     bool failed = false;
 };
 int read_file(void *context, char *buffer, int len) {
@@ -54,19 +73,16 @@ ScanOutcome scan_file(const char *path) {
     ScanOutcome delegate;
     delegate.status = ScanOutcome::Status::Delegate;
     // Non-blocking: a FIFO put in the report's place must not hold the open.
-    int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
+    const FileDescriptor file(::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!file.valid()) {
         return delegate;
     }
     struct stat info;
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
+    if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
         return delegate;
     }
-    FileSource source{fd};
-    ScanOutcome outcome = run(read_file, &source, &source.failed);
-    ::close(fd);
-    return outcome;
+    FileSource source{file.get()};
+    return run(read_file, &source, &source.failed);
 }
 
 }  // namespace varkit::reportscan
