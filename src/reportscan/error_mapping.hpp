@@ -1,4 +1,4 @@
-// reportscan's guard: each failure of a call mapped to its handler's message.
+// reportscan's guard: each failure of a call mapped to its handler's message, as a value.
 #pragma once
 
 #include <varkit/host.hpp>
@@ -8,8 +8,19 @@ namespace varkit::reportscan {
 namespace py = pybind11;
 using host::Globals;
 
-// reportscan(xml_path_or_url): the document result, or [] after logging the
-// failure through ABI_LOG (also recorded as the module variable `last_failure`).
-py::object guarded_reportscan(const Globals &g, py::object xml_path_or_url);
+// What one call of the reader gives: the document result and how it failed.
+struct ReportReading {
+    py::object sections;  // the document result; [] when a handler took a failure
+    py::object failure;   // None, or {"xml_path_or_url", "message", "error"}
+    bool logged = false;  // the failure is a handler's: its message goes to ABI_LOG
+};
+
+// reportscan's steps 1-6 under its guard with the three handlers, printing on the
+// way; the failure is returned, not logged yet. A document without any report
+// element is a failure too (recorded, not logged: the call itself went well).
+ReportReading read_report(const Globals &g, py::object xml_path_or_url);
+
+// ABI_LOG(0, message) for a failure a handler took; nothing otherwise.
+void log_failure(const Globals &g, const ReportReading &reading);
 
 }  // namespace varkit::reportscan

@@ -22,8 +22,21 @@ using host::Globals;
 namespace varkit::reportscan {
 namespace {
 
+// The module variable `last_failure` is the failure of the last reportscan() call
+// (varkit.impactor reads it to tell an unreadable report from a report without
+// changes); scan_report() hands the same failure back instead.
 py::object reportscan(const Globals &g, py::object xml_path_or_url) {
-    return guarded_reportscan(g, std::move(xml_path_or_url));
+    g.dict()["last_failure"] = py::none();  // what stays when the call raises
+    ReportReading reading = read_report(g, std::move(xml_path_or_url));
+    g.dict()["last_failure"] = reading.failure;
+    log_failure(g, reading);
+    return reading.sections;
+}
+
+py::tuple scan_report(const Globals &g, py::object xml_path_or_url) {
+    ReportReading reading = read_report(g, std::move(xml_path_or_url));
+    log_failure(g, reading);
+    return py::make_tuple(reading.sections, reading.failure);
 }
 
 // The functions as called from Python (with lxml elements).
@@ -66,6 +79,8 @@ VARKIT_MODULE(reportscan, m) {
               "removed and changed symbols per header: a list of section results, each a list of\n"
               "{\"header_name\", \"affected_symbols\"} records. parse_report and the five section\n"
               "readers work on lxml elements; a caller may replace any of them in this module.\n"
+              "scan_report(xml_path_or_url) returns (sections, failure) instead of leaving the\n"
+              "failure in last_failure.\n"
               "Also run as the command varkit-reportscan.";
     xmlInitParser();
     host::bind_module(m, "sys", "sys");
@@ -79,6 +94,10 @@ VARKIT_MODULE(reportscan, m) {
               "Read the ABI compliance report(s) at a local path or http(s) URL, print them\n"
               "and return the removed and changed symbols per header of the binary reports.\n"
               "Any failure is logged through ABI_LOG and gives [].");
+    host::def(m, "scan_report", &rs::scan_report, py::arg("xml_path_or_url"),
+              "reportscan() with its failure as a value: (sections, failure), where failure is\n"
+              "None or {\"xml_path_or_url\", \"message\", \"error\"} (what reportscan() leaves\n"
+              "in last_failure). Prints and logs exactly as reportscan() does.");
     host::def(m, "parse_report", &rs::parse_report, py::arg("report"),
               "Print one `report` element (lxml) and return its list of section results.");
     host::def(m, "parse_added_symbols", &rs::parse_added_symbols, py::arg("added_symbols_node"),
