@@ -282,3 +282,30 @@ def test_a_document_without_a_report_is_recorded_not_logged(tmp_path, document, 
     assert logs == [] and (native.last_failure is not None) == failed
     if failed:
         assert result == [] and native.last_failure["xml_path_or_url"] == path
+
+
+@pytest.mark.parametrize("case", ["good", "missing", "no_report", "broken", "no_removed",
+                                  "http_good", "http_404", "http_broken"])
+def test_scan_report_returns_what_reportscan_leaves_in_last_failure(tmp_path, server, case):
+    argument = {
+        "good": str(REPORTS / "libgeom-binary.xml"),
+        "missing": str(tmp_path / "missing.xml"),
+        "no_report": write(tmp_path, "<html><body>503</body></html>", "page.xml"),
+        "broken": write(tmp_path, "<report kind='binary'><library>", "broken.xml"),
+        "no_removed": write(tmp_path, minimal_report().replace("<removed_symbols/>", ""), "r.xml"),
+        "http_good": server + "/good.xml",
+        "http_404": server + "/missing.xml",
+        "http_broken": server + "/broken.xml",
+    }[case]
+    printed, result, logs = run(native, "reportscan", argument)
+    failure = native.last_failure
+    native.last_failure = "untouched"
+    try:
+        assert run(native, "scan_report", argument) == (printed, (result, failure), logs)
+        assert native.last_failure == "untouched"
+    finally:
+        native.last_failure = None
+    assert (failure is None) == (case in ("good", "http_good"))
+    assert [message for _, message in logs] == ([failure["message"]] if logs else [])
+    if case == "no_report":
+        assert logs == [] and failure["error"] == "the document holds no report element"

@@ -1,7 +1,7 @@
 """varkit.reportscan: the ABI report reader (C++ extension module)."""
 
 import sys as sys
-from typing import Any, List, Optional, Set, TypedDict
+from typing import Any, List, Optional, Set, Tuple, TypedDict
 
 import requests as requests
 from lxml import etree as etree
@@ -21,6 +21,12 @@ xml_path: str  # bound only by the main program (_main)
 last_failure: Optional[dict[str, Any]]
 
 def reportscan(xml_path_or_url: str) -> List[_SectionResult]: ...
+# reportscan() with its failure as a value: (sections, failure), where failure is None or
+# the record reportscan() leaves in last_failure; prints and logs as reportscan() does and
+# leaves last_failure alone
+def scan_report(
+    xml_path_or_url: str,
+) -> Tuple[List[_SectionResult], Optional[dict[str, Any]]]: ...
 def parse_report(report: etree._Element) -> List[_SectionResult]: ...
 def parse_added_symbols(added_symbols_node: Optional[etree._Element]) -> None: ...
 def parse_removed_symbols(removed_symbols_node: Optional[etree._Element]) -> Optional[_SectionResult]: ...

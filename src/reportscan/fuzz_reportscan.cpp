@@ -1,4 +1,4 @@
-// libFuzzer target over the native core of varkit.reportscan (scan.cpp, no Python).
+// libFuzzer target over the native core of varkit.reportscan (scan.hpp, no Python).
 //   cmake -S . -B build/fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DVARKIT_FUZZ=ON ...
 //   build/fuzz/src/reportscan/fuzz_reportscan -dict=src/reportscan/fuzz_reportscan.dict CORPUS
 // Besides the sanitizers' checks, it asserts the shape of every outcome.

@@ -1,11 +1,11 @@
-// The native core of varkit.reportscan: one streaming libxml2 SAX2 pass over an
-// ABI compliance report document, producing for every `report` element (in
-// document order) its printed text and its report result.
+// The native core of varkit.reportscan: one streaming SAX2 pass over a report document.
 //
-// No Python here: the fuzz target links this alone. The Python side (module.cpp)
-// prints the text, logs the first failure and builds the result objects.
+// For every `report` element (in document order) it produces its printed text and its
+// report result. No Python here: the fuzz target links this alone. The Python side
+// (read_document.cpp) prints the text, logs the first failure and builds the result objects.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -14,6 +14,9 @@
 namespace varkit::reportscan {
 
 using OptStr = std::optional<std::string>;  // nullopt = Python None
+
+// The problem severities, in the order a report's sections are read.
+inline constexpr std::array<const char *, 4> kSeverities = {"High", "Medium", "Low", "Safe"};
 
 struct Record {                    // header record {"header_name", "affected_symbols"}
     OptStr header_name;
@@ -47,9 +50,5 @@ struct ScanOutcome {
 ScanOutcome scan_memory(const char *data, std::size_t size);
 // The file at `path` (bytes as the OS takes them); any open/read failure delegates.
 ScanOutcome scan_file(const char *path);
-
-// Placeholder expansion: every "@" + name replaced by value, in order, each on the
-// result of the one before (Python's str.replace, non-overlapping, left to right).
-void replace_all(std::string &text, const std::string &needle, const std::string &value);
 
 }  // namespace varkit::reportscan
