@@ -106,6 +106,32 @@ def test_report_reader_output_is_silenced(monkeypatch, capfd):
     assert "report text" not in capfd.readouterr().out
 
 
+@pytest.mark.parametrize("reader", ["native", "substituted", "substituted on the module"])
+def test_an_unreadable_report_is_recorded_whichever_reader_reads_it(monkeypatch, tmp_path, reader):
+    from varkit import reportscan
+
+    junk = tmp_path / "compat_report.xml"
+    junk.write_text("<html><body>error</body></html>")
+    Siblings(monkeypatch, reports={"liba.so.1": (str(junk), None)})
+    failure = {"xml_path_or_url": str(junk), "message": "m", "error": "the reader failed"}
+    if reader == "native":
+        monkeypatch.setattr(impactor, "reportscan", reportscan)
+        monkeypatch.setattr(reportscan, "last_failure", None)
+    elif reader == "substituted":
+        monkeypatch.setattr(impactor, "reportscan",
+                            types.SimpleNamespace(reportscan=lambda path: [], last_failure=failure))
+    else:  # the reader's own module, its function replaced: the failure is read off the module
+        monkeypatch.setattr(reportscan, "reportscan", lambda path: [])
+        monkeypatch.setattr(reportscan, "last_failure", failure)
+        monkeypatch.setattr(impactor, "reportscan", reportscan)
+    ok, d = check()
+    ((library, location, error),) = d["report_unreadable"]
+    assert ok is True and (library, location) == ("liba.so.1", str(junk))
+    assert error == ("the document holds no report element" if reader == "native" else "the reader failed")
+    if reader == "native":  # handed back as a value, not left on the module
+        assert reportscan.last_failure is None
+
+
 @pytest.mark.parametrize("rpms, fallback", [(None, ["pkg-of-l1", "pkg-of-l2"]), ([], []),
                                             (["p"], ["p"])])
 def test_configuration_check(monkeypatch, rpms, fallback):
