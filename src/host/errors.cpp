@@ -14,10 +14,9 @@ void raise(PyObject *type, const std::string &message) {
     throw py::error_already_set();
 }
 
-void raise_os_error(int errnum, const std::string &filename) {
-    py::str name = to_str(filename);
+void raise_os_error(int errnum, py::handle filename) {
     errno = errnum;
-    PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, name.ptr());
+    PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, filename.ptr());
     throw py::error_already_set();
 }
 

@@ -64,10 +64,7 @@ private:
     std::vector<Pair> order_;
 };
 
-std::string last_component(const std::string &path) {
-    std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
+using host::last_component;
 
 // The base already ends in "/": published diff URLs have "//diff_output/".
 std::string diff_url(const std::string &base_url, std::string executable_path) {

@@ -14,16 +14,8 @@ namespace varkit::impactor {
 namespace py = pybind11;
 using host::Globals;
 
-inline bool truthy(py::handle value) { return py::bool_(py::reinterpret_borrow<py::object>(value)); }
-
-// a == b, as Python's == answers it.
-inline bool equals(py::handle a, py::handle b) {
-    int result = PyObject_RichCompareBool(a.ptr(), b.ptr(), Py_EQ);
-    if (result < 0) {
-        throw py::error_already_set();
-    }
-    return result == 1;
-}
+using host::equals;
+using host::truthy;
 
 // ABI_LOG(level, message)
 void log(const Globals &g, int level, py::handle message);

@@ -10,23 +10,9 @@
 
 namespace varkit::reportscan {
 
-bool truthy(py::handle value) {
-    int result = PyObject_IsTrue(value.ptr());
-    if (result < 0) {
-        throw py::error_already_set();
-    }
-    return result != 0;
-}
+using host::truthy;
 
 namespace {
-
-bool equals(py::handle value, const char *text) {
-    int result = PyObject_RichCompareBool(value.ptr(), host::to_str(text).ptr(), Py_EQ);
-    if (result < 0) {
-        throw py::error_already_set();
-    }
-    return result != 0;
-}
 
 bool not_safe(py::handle severity) {
     int result = PyObject_RichCompareBool(severity.ptr(), host::to_str("Safe").ptr(), Py_NE);
@@ -267,7 +253,7 @@ py::object lx_report(const Globals &g, host::Output &out, py::handle report) {
             }
         }
     }
-    const bool binary = equals(kind, "binary");
+    const bool binary = host::equals(kind, host::to_str("binary"));
 
     py::object added = report.attr("find")("./added_symbols");
     call_bound(g, out, "parse_added_symbols", lx_added, py::handle(added));

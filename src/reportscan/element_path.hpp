@@ -17,9 +17,6 @@ namespace varkit::reportscan {
 namespace py = pybind11;
 using host::Globals;
 
-// Python truthiness (bool(value)).
-bool truthy(py::handle value);
-
 py::object lx_report(const Globals &g, host::Output &out, py::handle report);
 py::object lx_added(const Globals &g, host::Output &out, py::handle node);
 py::object lx_removed(const Globals &g, host::Output &out, py::handle node);

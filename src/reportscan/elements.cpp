@@ -3,27 +3,6 @@
 
 namespace varkit::reportscan {
 
-void replace_all(std::string &text, const std::string &needle, const std::string &value) {
-    if (needle.empty()) {
-        return;  // never happens: needles are "@" + a non-empty name
-    }
-    std::size_t pos = text.find(needle);
-    if (pos == std::string::npos) {
-        return;
-    }
-    thread_local std::string scratch;  // swapped with `text`: both keep their storage
-    scratch.clear();
-    std::size_t start = 0;
-    while (pos != std::string::npos) {
-        scratch.append(text, start, pos - start);
-        scratch.append(value);
-        start = pos + needle.size();
-        pos = text.find(needle, start);
-    }
-    scratch.append(text, start, std::string::npos);
-    text.swap(scratch);
-}
-
 Tag classify(const xmlChar *localname, const xmlChar *uri) {
     if (uri != nullptr) {
         return Tag::Other;  // the reader's XPaths name elements without a namespace
@@ -109,13 +88,14 @@ bool expand(const Frame &element, const AttrList &attrs, bool comment, const std
         return false;
     }
     out.assign(element.text);
+    // Placeholder expansion: each replacement on the result of the one before.
     for (const auto &[needle, value] : attrs) {
-        replace_all(out, needle, value);
+        host::replace_all(out, needle, value);
     }
     if (comment) {
         static const std::string kParam = "@param", kField = "@field";
-        replace_all(out, kParam, param);
-        replace_all(out, kField, field);
+        host::replace_all(out, kParam, param);
+        host::replace_all(out, kField, field);
     }
     return true;
 }

@@ -4,6 +4,7 @@
 #include "scan.hpp"
 
 #include <libxml/xmlstring.h>
+#include <varkit/host/strings.hpp>
 
 #include <cstring>
 #include <string>
@@ -12,10 +13,6 @@
 #include <vector>
 
 namespace varkit::reportscan {
-
-// Placeholder expansion: every "@" + name replaced by value, in order, each on the
-// result of the one before (Python's str.replace, non-overlapping, left to right).
-void replace_all(std::string &text, const std::string &needle, const std::string &value);
 
 // The exception texts the Python reader raises (str() of the exception).
 inline const char *const kIndexError = "list index out of range";  // xpath(...)[0]
@@ -37,7 +34,7 @@ Tag classify(const xmlChar *localname, const xmlChar *uri);
 inline void decode_attribute(const xmlChar *begin, const xmlChar *end, std::string &out) {
     out.assign(reinterpret_cast<const char *>(begin), static_cast<std::size_t>(end - begin));
     if (out.find('&') != std::string::npos) {
-        replace_all(out, "&#38;", "&");
+        host::replace_all(out, "&#38;", "&");
     }
 }
 

@@ -13,6 +13,8 @@
 
 namespace varkit::reportscan {
 
+using host::truthy;
+
 namespace {
 
 const char *const kFunctions[] = {"parse_report",

@@ -49,12 +49,8 @@ py::list filter_files(const Globals &, py::object files, py::object filters) {
 }
 
 bool process_files_same_name(const Globals &, py::object file_name1, py::object file_name2) {
-    auto last_part = [](const std::string &path) {
-        std::size_t slash = path.rfind('/');
-        return slash == std::string::npos ? path : path.substr(slash + 1);
-    };
-    return last_part(text_argument(file_name1, "process_files_same_name")) ==
-           last_part(text_argument(file_name2, "process_files_same_name"));
+    return host::last_component(text_argument(file_name1, "process_files_same_name")) ==
+           host::last_component(text_argument(file_name2, "process_files_same_name"));
 }
 
 bool handle_single_file(const Globals &, py::object file_name1, py::object file_name2) {
@@ -102,11 +98,7 @@ py::tuple handling_single_package(const Globals &g, py::object orv_diff, py::obj
         py::object same_file = g.get("handle_single_file");
         for (py::handle orv_path : orv) {
             for (py::handle ubuntu_path : ubuntu) {
-                const int same = PyObject_IsTrue(same_file(orv_path, ubuntu_path).ptr());
-                if (same < 0) {
-                    throw py::error_already_set();
-                }
-                if (same == 1) {
+                if (host::truthy(same_file(orv_path, ubuntu_path))) {
                     pair(orv_path, ubuntu_path);
                 }
             }
@@ -120,11 +112,7 @@ py::object calculate_similarity(const Globals &g, py::object orv_files, py::obje
                                 py::object common_files_set) {
     const py::object orv_set = checked(PySet_New(orv_files.ptr()));
     const py::object ubuntu_set = checked(PySet_New(ubuntu_files.ptr()));
-    const int same = PyObject_RichCompareBool(orv_set.ptr(), ubuntu_set.ptr(), Py_EQ);
-    if (same < 0) {
-        throw py::error_already_set();
-    }
-    if (same == 1) {
+    if (host::equals(orv_set, ubuntu_set)) {
         return py::int_(100);
     }
     const std::size_t orv_count = py::len(orv_set);

@@ -37,13 +37,7 @@ py::object call(host::Output &out, const py::object &function, py::handle a, py:
     return function(a, b);
 }
 
-bool truth(py::handle value) {
-    int answer = PyObject_IsTrue(value.ptr());
-    if (answer < 0) {
-        throw py::error_already_set();
-    }
-    return answer == 1;
-}
+using host::truthy;
 
 template <typename Strings>
 py::list python_list(const Strings &paths) {
@@ -269,7 +263,7 @@ Remaining handle_package(const Globals &g, host::Output &out, const Paths &orv_d
         py::object function = g.get("handle_single_file");
         out.flush();
         same_file = [function](std::string_view a, std::string_view b) {
-            return truth(function(host::to_str(a), host::to_str(b)));
+            return truthy(function(host::to_str(a), host::to_str(b)));
         };
     }
     FuzzyPairs found = find_fuzzy_pairs(orv_diff, ubuntu_diff, same_file);
@@ -302,11 +296,7 @@ struct ScoreValue {
         if (native) {
             return score.whole || score.percent == 100.0;
         }
-        int equal = PyObject_RichCompareBool(object.ptr(), py::int_(100).ptr(), Py_EQ);
-        if (equal < 0) {
-            throw py::error_already_set();
-        }
-        return equal == 1;
+        return host::equals(object, py::int_(100));
     }
     json::Value json() const {
         if (!native) {
@@ -399,11 +389,7 @@ json::Value reordered(json::Value &table, const std::vector<std::size_t> &order)
 void print_total(const Globals &g, host::Output &out) {
     py::object common = g.get("total_common");
     py::object count = g.get("total_count");
-    int empty = PyObject_RichCompareBool(count.ptr(), py::int_(0).ptr(), Py_EQ);
-    if (empty < 0) {
-        throw py::error_already_set();
-    }
-    if (empty == 1) {
+    if (host::equals(count, py::int_(0))) {
         // No package with differing files has been scored: the figure has no value.
         out.print("total simility: n/a");
         return;

@@ -1,5 +1,7 @@
 #include "varkit/pm/files.hpp"
 
+#include <varkit/host/errors.hpp>
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -10,6 +12,8 @@
 
 namespace varkit::pm::files {
 
+namespace host = varkit::host;
+
 namespace {
 
 // The path as the file system takes it (os.fsencode).
@@ -19,12 +23,6 @@ py::bytes fs_path(py::handle path) {
         throw py::error_already_set();
     }
     return py::reinterpret_steal<py::bytes>(converted);
-}
-
-[[noreturn]] void raise_for(int errnum, py::handle path) {
-    errno = errnum;
-    PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, path.ptr());
-    throw py::error_already_set();
 }
 
 [[noreturn]] void raise_errno(int errnum) {
@@ -40,7 +38,7 @@ int open_path(py::handle path, int flags) {
         fd = ::open(PyBytes_AS_STRING(encoded.ptr()), flags | O_CLOEXEC, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
-        raise_for(errno, path);
+        host::raise_os_error(errno, path);
     }
     return fd;
 }
@@ -56,10 +54,10 @@ std::string read_bytes(py::handle path) {
     Fd file{open_path(path, O_RDONLY)};
     struct stat info {};
     if (::fstat(file.fd, &info) != 0) {
-        raise_for(errno, path);
+        host::raise_os_error(errno, path);
     }
     if (S_ISDIR(info.st_mode)) {
-        raise_for(EISDIR, path);
+        host::raise_os_error(EISDIR, path);
     }
     std::string data;
     std::size_t capacity = info.st_size > 0 ? static_cast<std::size_t>(info.st_size) : 4096;
@@ -122,10 +120,10 @@ Mapped::Mapped(py::handle path) {
     Fd file{open_path(path, O_RDONLY)};
     struct stat info {};
     if (::fstat(file.fd, &info) != 0) {
-        raise_for(errno, path);
+        host::raise_os_error(errno, path);
     }
     if (S_ISDIR(info.st_mode)) {
-        raise_for(EISDIR, path);
+        host::raise_os_error(EISDIR, path);
     }
     if (S_ISREG(info.st_mode) && info.st_size > 0) {
         void *address = ::mmap(nullptr, static_cast<std::size_t>(info.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE,

@@ -56,8 +56,7 @@ std::size_t count_so_combinations(const Globals &, py::object lib_name) {
 std::string leftover_path(py::handle input) {
     py::object path = py::module_::import("os").attr("fspath")(input);
     std::string text = text_argument(path, "main", "json_file");
-    std::size_t slash = text.rfind('/');
-    return "./left" + (slash == std::string::npos ? text : text.substr(slash + 1));
+    return "./left" + host::last_component(text);
 }
 
 json::Object read_table(const Globals &g, py::handle path) {
@@ -83,12 +82,7 @@ tm::Predicate predicate(const Globals &g, const char *name) {
     }
     py::object function = g.get(name);
     return [function](const std::string &a, const std::string &b) {
-        py::object answer = function(host::to_str(a), host::to_str(b));
-        int truth = PyObject_IsTrue(answer.ptr());
-        if (truth < 0) {
-            throw py::error_already_set();
-        }
-        return truth == 1;
+        return host::truthy(function(host::to_str(a), host::to_str(b)));
     };
 }
 

@@ -1,6 +1,7 @@
 #include "name_rule.hpp"
 
 #include <pybind11/pybind11.h>
+#include <varkit/host/strings.hpp>
 #include <unordered_map>
 
 namespace varkit::twinmatch {
@@ -16,18 +17,6 @@ bool is_ascii(std::string_view text) {
         }
     }
     return true;
-}
-
-std::string replace_all(std::string_view text, std::string_view old_text, std::string_view new_text) {
-    std::string result;
-    std::size_t from = 0;
-    for (std::size_t at = text.find(old_text); at != std::string_view::npos; at = text.find(old_text, from)) {
-        result.append(text, from, at - from);
-        result.append(new_text);
-        from = at + old_text.size();
-    }
-    result.append(text, from, std::string_view::npos);
-    return result;
 }
 
 }  // namespace
@@ -57,7 +46,11 @@ std::string lower_name(std::string_view name) {
     return std::string(PyBytes_AS_STRING(bytes.ptr()), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.ptr())));
 }
 
-std::string ghc_to_haskell(std::string_view name) { return replace_all(name, "ghc", "haskell"); }
+std::string ghc_to_haskell(std::string_view name) {
+    std::string text(name);
+    varkit::host::replace_all(text, "ghc", "haskell");
+    return text;
+}
 
 bool match_same_package(std::string_view orv_name, std::string_view ubuntu_name) {
     if (orv_name == ubuntu_name) {

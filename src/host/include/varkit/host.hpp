@@ -5,4 +5,6 @@
 #include "varkit/host/globals.hpp"
 #include "varkit/host/module.hpp"
 #include "varkit/host/output.hpp"
+#include "varkit/host/strings.hpp"
 #include "varkit/host/text.hpp"
+#include "varkit/host/values.hpp"

@@ -8,8 +8,8 @@ namespace varkit::host {
 
 // Sets `type(message)` and throws error_already_set.
 [[noreturn]] void raise(PyObject *type, const std::string &message);
-// OSError for `errnum` on `filename`, of the subclass open() would choose
-// (FileNotFoundError, IsADirectoryError, PermissionError, ...).
-[[noreturn]] void raise_os_error(int errnum, const std::string &filename);
+// OSError for `errnum` on `filename` (the path object as the caller gave it), of the
+// subclass open() would choose (FileNotFoundError, IsADirectoryError, PermissionError, ...).
+[[noreturn]] void raise_os_error(int errnum, pybind11::handle filename);
 
 }  // namespace varkit::host

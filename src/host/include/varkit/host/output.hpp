@@ -24,8 +24,6 @@ public:
     void write_str(pybind11::handle text);
     // Hands the buffered text to the current sys.stdout (dropped when it is None).
     void flush();
-    // Forgets the buffered text without writing it.
-    void discard() { buffer_.clear(); }
     bool empty() const { return buffer_.empty(); }
 
 private:

@@ -1,0 +1,24 @@
+// Python truthiness and equality (see values.hpp).
+#include "varkit/host/values.hpp"
+
+namespace varkit::host {
+
+namespace py = pybind11;
+
+bool truthy(py::handle value) {
+    const int result = PyObject_IsTrue(value.ptr());
+    if (result < 0) {
+        throw py::error_already_set();
+    }
+    return result != 0;
+}
+
+bool equals(py::handle a, py::handle b) {
+    const int result = PyObject_RichCompareBool(a.ptr(), b.ptr(), Py_EQ);
+    if (result < 0) {
+        throw py::error_already_set();
+    }
+    return result != 0;
+}
+
+}  // namespace varkit::host
