@@ -26,7 +26,7 @@ _LEVELS = {
 }
 
 
-class _StderrHandler(logging.StreamHandler):  # type: ignore[type-arg]
+class _StderrHandler(logging.StreamHandler):
     """Writes to whatever ``sys.stderr`` is when a record is emitted."""
 
     def __init__(self) -> None:
