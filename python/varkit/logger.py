@@ -13,7 +13,7 @@ import logging
 import sys
 from typing import Any
 
-__all__ = ["LOGGER_NAME", "ABI_LOG", "set_verbose", "is_verbose", "get_logger"]
+__all__ = ["ABI_LOG", "LOGGER_NAME", "get_logger", "is_verbose", "set_verbose"]
 
 LOGGER_NAME = "varkit"
 
