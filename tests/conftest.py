@@ -39,6 +39,7 @@ def served_results():
     threading.Thread(target=server.serve_forever, daemon=True).start()
     yield f"http://127.0.0.1:{server.server_address[1]}/"
     server.shutdown()
+    server.server_close()
 
 
 def varkit(example, *args, libdir=None, env=None):

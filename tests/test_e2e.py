@@ -177,6 +177,7 @@ def test_failing_executable_report_is_not_a_pass(example):
             "--check-local", str(example / "apps" / "greet-report.sh"))
     finally:
         server.shutdown()
+        server.server_close()
     entry = result["library"][0]
     assert status == 1 and entry["verdict"] == "not checked"
     assert "500" in entry["exec_check_failed"][0][1]
