@@ -14,10 +14,15 @@ APT_PACKAGES := build-essential pkg-config libxml2-dev libsimdjson-dev gcc-multi
   $(TARGET_PLATFORM_PACKAGES)
 BUILD_REQUIREMENTS := "scikit-build-core>=0.10" "pybind11>=3.0.1" cmake ninja
 INPLACE_BUILD := build/inplace
+# WERROR=ON (CI) makes compiler warnings errors.
+WERROR ?= OFF
+# What `make lint` checks: the Python sources and the C++ under src/.
+PY_SOURCES := python tests bench examples
+CXX_SOURCES = $(shell git ls-files 'src/*.cpp' 'src/*.hpp' 'src/*.h')
 
 PREFIX ?= /usr/local
 
-.PHONY: all deps venv install install-docs test demo inplace test-inplace bench clean
+.PHONY: all deps venv install install-docs test demo inplace test-inplace lint lint-deps bench clean
 
 all: install
 
@@ -41,7 +46,7 @@ venv: $(PY)
 
 # The build directory is kept (build/<wheel tag>), so a reinstall recompiles only what changed.
 install: deps venv
-	$(PY) -m pip install -q --no-build-isolation ".[test]"
+	$(PY) -m pip install -q --no-build-isolation -C cmake.define.VARKIT_WERROR=$(WERROR) ".[test]"
 
 test: install
 	$(PY) -m pytest -q
@@ -56,13 +61,26 @@ demo: install
 
 # Extension modules written into python/varkit, for `PYTHONPATH=python` during development.
 inplace: deps venv
-	$(VENV)/bin/cmake -S . -B $(INPLACE_BUILD) -G Ninja -DVARKIT_INPLACE=ON \
+	$(VENV)/bin/cmake -S . -B $(INPLACE_BUILD) -G Ninja -DVARKIT_INPLACE=ON -DVARKIT_WERROR=$(WERROR) \
 	  -DPython_EXECUTABLE=$(abspath $(PY)) \
 	  -Dpybind11_DIR=$$($(PY) -c "import pybind11; print(pybind11.get_cmake_dir())")
 	$(VENV)/bin/cmake --build $(INPLACE_BUILD)
 
 test-inplace: inplace
 	PYTHONPATH=python $(PY) -m pytest -q
+
+# The linters (pinned in the "lint" extra) into the venv.
+lint-deps: venv
+	$(PY) -m pip install -q ruff==0.17.6 clang-format==23.1.5 clang-tidy==23.1.4 mypy==2.4.1
+
+# Style and types; the stub check runs against whichever varkit the venv imports
+# (installed by `make install`, or the in-place build with PYTHONPATH=python).
+lint: lint-deps
+	$(VENV)/bin/ruff check $(PY_SOURCES)
+	$(VENV)/bin/ruff format --check $(PY_SOURCES)
+	$(PY) -m mypy
+	$(VENV)/bin/clang-format --dry-run -Werror $(CXX_SOURCES)
+	$(PY) -m pytest -q -p no:cacheprovider tests/test_stubs.py
 
 clean:
 	rm -rf build python/varkit/*.so python/varkit/*/*.so python/varkit/*/*/*.so

@@ -7,15 +7,16 @@ import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-BASELINE_DIR = os.path.join(HERE, "baseline")
+# The plain-Python renderings are the tests' oracles: tests/oracles.
+TESTS_DIR = os.path.join(os.path.dirname(HERE), "tests")
 
 
 def run_baseline(module, call, directory, timeout):
     """Seconds the baseline's `call` took in `directory` (its stdout in stdout.txt),
     or None when it ran past `timeout` seconds and was stopped."""
     code = ("import sys, time\n"
-            f"sys.path.insert(0, {BASELINE_DIR!r})\n"
-            f"import {module} as baseline\n"
+            f"sys.path.insert(0, {TESTS_DIR!r})\n"
+            f"from oracles import {module} as baseline\n"
             "started = time.perf_counter()\n"
             f"baseline.{call}\n"
             "print(time.perf_counter() - started, file=sys.stderr)\n")

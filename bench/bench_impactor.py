@@ -9,8 +9,8 @@ they require, and checks the directory three ways in one run:
 
 * varkit: varkit.impactor as it is;
 * previous: varkit.impactor with the symbol matching it had before the changed-symbol
-  index (bench/baseline/symbol_match_baseline.py: every call indexes the report afresh);
-* plain Python (--plain, minutes): bench/baseline/impactor_baseline.py with that matching,
+  index (tests/oracles/symbol_match_baseline.py: every call indexes the report afresh);
+* plain Python (--plain, minutes): tests/oracles/impactor_baseline.py with that matching,
   the Python report reader and the pyelftools ELF reading.
 
 The result maps must be identical. Prints files per second, where the time goes (ELF facts,
@@ -205,9 +205,8 @@ def first_difference(left: dict, right: dict) -> str:
 
 
 def inside(count: int, plain: bool) -> None:
-    sys.path.insert(0, str(ROOT / "bench" / "baseline"))
-    import impactor_baseline
-    import symbol_match_baseline
+    sys.path.insert(0, str(ROOT / "tests"))
+    from oracles import impactor_baseline, symbol_match_baseline
     from varkit import common, impactor
 
     files = collect_elf(count, 4 << 20)

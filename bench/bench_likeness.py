@@ -1,5 +1,5 @@
 """process() of varkit.package_mapping.calculate_simility.likeness against the
-plain-Python all-pairs loops (bench/baseline/likeness_baseline.py), at three sizes.
+plain-Python all-pairs loops (tests/oracles/likeness_baseline.py), at three sizes.
 
 "same_name.json" pairs the packages of this machine's file lists with their
 distribution-side layout (bench/mapping_tables.py): every 16th package, every 4th,

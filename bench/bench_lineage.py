@@ -15,11 +15,11 @@ import subprocess
 import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "baseline"))
+sys.path.insert(0, os.path.join(os.path.dirname(HERE), "tests"))
 sys.path.insert(0, HERE)
 
-import lineage_table  # noqa: E402
 from _mapping_run import best_time  # noqa: E402
+from oracles import lineage_table  # noqa: E402
 from varkit.package_mapping.deb import lineage  # noqa: E402
 
 OUT = os.path.join(HERE, "out", "lineage")

@@ -17,7 +17,6 @@ import argparse
 import collections
 import http.server
 import json
-import os
 import subprocess
 import sys
 import threading
@@ -28,14 +27,14 @@ from typing import Any
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
-from bench_impactor import OUT as IMPACTOR_OUT  # noqa: E402
-from bench_impactor import REPORT, collect_elf, lay_out, result_tree, run_inside  # noqa: E402
+from bench_impactor import OUT as IMPACTOR_OUT
+from bench_impactor import REPORT, collect_elf, lay_out, result_tree, run_inside
 
 OUT = IMPACTOR_OUT.parent / "remote"
 
 
 class _CountingWriter:
-    def __init__(self, raw: Any, counter: "_Counter") -> None:
+    def __init__(self, raw: Any, counter: _Counter) -> None:
         self._raw = raw
         self._counter = counter
 
@@ -68,11 +67,11 @@ def _handler(counter: _Counter) -> type:
             super().setup()
             self.wfile = _CountingWriter(self.wfile, counter)  # type: ignore[assignment]
 
-        def do_GET(self) -> None:  # noqa: N802
+        def do_GET(self) -> None:
             counter.gets[self.path] += 1
             super().do_GET()
 
-        def do_HEAD(self) -> None:  # noqa: N802
+        def do_HEAD(self) -> None:
             counter.heads += 1
             super().do_HEAD()
 

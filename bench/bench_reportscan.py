@@ -2,7 +2,7 @@
 """Benchmark of varkit.reportscan (not a test).
 
 In one run, on the same file: the C++ module's reportscan, the plain-Python + lxml
-rendering (bench/baseline/reportscan_baseline.py), lxml's bare parse and libxml2's
+rendering (tests/oracles/reportscan_baseline.py), lxml's bare parse and libxml2's
 bare parse (xmllint --noout, with and without --stream). Each side runs in its own
 subprocess so its peak memory (ru_maxrss) is its own. Checks that both renderings
 print the same text and return the same result; prints MB/s and the ratios.
@@ -28,7 +28,7 @@ OUT = HERE / "out"
 CHILD = r"""
 import hashlib, json, resource, sys, time
 mode, path, out_path = sys.argv[1:4]
-sys.path.insert(0, {baseline!r})
+sys.path.insert(0, {oracles!r})
 def rss():
     return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
 if mode == "lxml-parse":
@@ -42,7 +42,7 @@ if mode == "lxml-parse":
 if mode == "native":
     from varkit import reportscan as module
 else:
-    import reportscan_baseline as module
+    from oracles import reportscan_baseline as module
 logs = []
 module.ABI_LOG = lambda level, message: logs.append(message)
 sink = open(out_path, "w", encoding="utf-8", errors="surrogateescape")
@@ -63,7 +63,7 @@ print(json.dumps({{"time": elapsed, "cpu": cpu, "rss": rss(), "rss_before": befo
 
 
 def child(mode, path, out_path, env):
-    code = CHILD.format(baseline=str(HERE / "baseline"))
+    code = CHILD.format(oracles=str(HERE.parent / "tests"))
     done = subprocess.run([sys.executable, "-c", code, mode, str(path), str(out_path)],
                           capture_output=True, text=True, env=env, check=True)
     return json.loads(done.stdout.strip().splitlines()[-1])

@@ -1,5 +1,5 @@
 """main() of varkit.package_mapping.include.twinmatch against the plain-Python
-all-pairs loops (bench/baseline/twinmatch_baseline.py), at three sizes.
+all-pairs loops (tests/oracles/twinmatch_baseline.py), at three sizes.
 
 The two tables come from this machine's package file lists (bench/mapping_tables.py):
 every 16th package, every 4th, all of them. Both sides run on the same files under

@@ -1,6 +1,6 @@
 """Helpers shared by the tests of varkit.reportscan (not a test module).
 
-The oracle is the plain-Python + lxml rendering in bench/baseline/reportscan_baseline.py;
+The oracle is the plain-Python + lxml rendering in tests/oracles/reportscan_baseline.py;
 each comparison runs both on the same input and compares what they print, what they
 return and what they log.
 """
@@ -9,19 +9,16 @@ from __future__ import annotations
 
 import contextlib
 import io
-import sys
 from pathlib import Path
 
 import lxml.etree
 
+from oracles import reportscan_baseline as baseline
+from varkit import reportscan as native
+
 ROOT = Path(__file__).resolve().parents[1]
 DATA = ROOT / "tests" / "data" / "reportscan"
 REPORTS = DATA / "reports"
-sys.path.insert(0, str(ROOT / "bench" / "baseline"))
-
-import reportscan_baseline as baseline  # noqa: E402
-
-from varkit import reportscan as native  # noqa: E402
 
 
 def run(module, function, *args, **kwargs):

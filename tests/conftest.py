@@ -1,6 +1,7 @@
-"""Fixtures shared by the end-to-end tests of the `varkit` command: the
-example built against version 1.0 of its libraries, the example result tree
-served over HTTP on 127.0.0.1, and a runner of the command."""
+"""Fixtures shared by the tests. The end-to-end tests of the `varkit` command: the
+example built against version 1.0 of its libraries, the example result tree served
+over HTTP on 127.0.0.1, and a runner of the command. The impactor tests: the module,
+a recorder of its log and a fresh result tree served over HTTP per test."""
 import http.server
 import json
 import os
@@ -12,6 +13,8 @@ from functools import partial
 from pathlib import Path
 
 import pytest
+
+from _impactor_support import Tree, load_impactor, tree_numbers
 
 EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
 
@@ -36,6 +39,7 @@ def served_results():
     threading.Thread(target=server.serve_forever, daemon=True).start()
     yield f"http://127.0.0.1:{server.server_address[1]}/"
     server.shutdown()
+    server.server_close()
 
 
 def varkit(example, *args, libdir=None, env=None):
@@ -48,3 +52,46 @@ def varkit(example, *args, libdir=None, env=None):
         capture_output=True, text=True, timeout=300, env={**os.environ, **(env or {})})
     result = json.loads(run.stdout) if run.stdout else None
     return run.returncode, result, run.stderr
+
+
+@pytest.fixture
+def impactor():
+    return load_impactor()
+
+
+@pytest.fixture
+def log(impactor, monkeypatch):
+    """Every ABI_LOG call as (level, message)."""
+    lines = []
+    monkeypatch.setattr(impactor, "ABI_LOG", lambda level, message: lines.append((level, message)))
+    return lines
+
+
+class _QuietHandler(http.server.SimpleHTTPRequestHandler):
+    def log_message(self, *args):
+        pass
+
+
+@pytest.fixture(scope="session")
+def http_server(tmp_path_factory):
+    """A folder served over HTTP on 127.0.0.1: (folder, base URL)."""
+    root = tmp_path_factory.mktemp("served")
+    handler = partial(_QuietHandler, directory=str(root))
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
+    thread = threading.Thread(target=server.serve_forever, daemon=True)
+    thread.start()
+    yield root, "http://127.0.0.1:%d/" % server.server_address[1]
+    server.shutdown()
+    server.server_close()
+    thread.join()
+
+
+@pytest.fixture
+def remote(http_server, monkeypatch):
+    """A fresh served tree per test: reachability answers are cached per URL
+    for the life of the process, so no two tests share a URL."""
+    monkeypatch.setenv("NO_PROXY", "127.0.0.1")
+    root, base = http_server
+    name = "tree%d" % next(tree_numbers)
+    (root / name).mkdir()
+    return Tree(root / name, base + name + "/")

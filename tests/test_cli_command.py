@@ -11,8 +11,8 @@ import time
 from pathlib import Path
 
 import pytest
-from conftest import EXAMPLES
 
+from conftest import EXAMPLES
 from varkit import command_line
 
 RESULTS = str(EXAMPLES / "results")

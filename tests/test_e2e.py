@@ -11,6 +11,7 @@ from functools import partial
 from pathlib import Path
 
 import pytest
+
 from conftest import EXAMPLES, needs_private_mounts, varkit
 
 pytestmark = needs_private_mounts
@@ -121,7 +122,7 @@ def test_configuration_differences_of_the_packages_a_program_needs(example, tmp_
                                str(example / "apps" / "greeter"), env={"VARKIT_CONF": str(conf)})
     entry = result["library"][0]
     assert status == 4 and "libgreet" in entry["required_rpms"]
-    diffs = dict((package, diff) for package, diff in entry["rpm_conf_diff"])
+    diffs = dict(entry["rpm_conf_diff"])
     assert diffs["libgreet"]["config_diffs"][0]["file"] == "/etc/greet.conf"
 
 
@@ -176,6 +177,7 @@ def test_failing_executable_report_is_not_a_pass(example):
             "--check-local", str(example / "apps" / "greet-report.sh"))
     finally:
         server.shutdown()
+        server.server_close()
     entry = result["library"][0]
     assert status == 1 and entry["verdict"] == "not checked"
     assert "500" in entry["exec_check_failed"][0][1]

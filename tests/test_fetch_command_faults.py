@@ -27,8 +27,8 @@ from pathlib import Path
 from typing import Optional
 
 import pytest
-from conftest import EXAMPLES, needs_private_mounts
 
+from conftest import EXAMPLES, needs_private_mounts
 from varkit import verdict as verdicts
 
 pytestmark = needs_private_mounts
@@ -100,10 +100,10 @@ class _Handler(http.server.SimpleHTTPRequestHandler):
     def log_message(self, *args) -> None:
         pass
 
-    def do_GET(self) -> None:  # noqa: N802
+    def do_GET(self) -> None:
         self._answer(super().do_GET)
 
-    def do_HEAD(self) -> None:  # noqa: N802
+    def do_HEAD(self) -> None:
         self._answer(super().do_HEAD)
 
     def _drop(self) -> None:

@@ -208,7 +208,7 @@ def test_one_call_of_a_driver_fetches_each_document_once(tmp_path, driver) -> No
     gets: collections.Counter[str] = collections.Counter()
 
     class Handler(http.server.SimpleHTTPRequestHandler):
-        def do_GET(self) -> None:  # noqa: N802
+        def do_GET(self) -> None:
             gets[self.path] += 1
             super().do_GET()
 

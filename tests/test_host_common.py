@@ -253,10 +253,9 @@ def test_directory_list(server, path, names):
 def test_suppress_stdout_in_process(capsys, tmp_path):
     out = tmp_path / "out.txt"
     print("before")
-    with pytest.raises(KeyError):
-        with common.suppress_stdout(str(out)):
-            print("hidden")
-            raise KeyError("passes through")
+    with pytest.raises(KeyError), common.suppress_stdout(str(out)):
+        print("hidden")
+        raise KeyError("passes through")
     print("after")
     assert capsys.readouterr().out == "before\nafter\n"
     assert out.read_text() == "hidden\n"

@@ -14,10 +14,17 @@ from pathlib import Path
 import pytest
 
 import varkit
-from varkit import common
-from _rpm_support import (AARCH64_SYSROOT, RpmTree, compile_arm32, compile_objects, have_tools,
-                          install_tree, write_report)
+from _rpm_support import (
+    AARCH64_SYSROOT,
+    RpmTree,
+    compile_arm32,
+    compile_objects,
+    have_tools,
+    install_tree,
+    write_report,
+)
 from conftest import EXAMPLES, needs_private_mounts
+from varkit import common
 
 ARCHES = [pytest.param(arch, marks=pytest.mark.skipif(not have_tools(arch), reason=f"no rpm tools or {arch} compilers"))
           for arch in ("x86_64", "aarch64")]
@@ -248,7 +255,7 @@ def test_checkconf_with_rpm_package_names(trees, result_trees, tmp_path, arch):
     assert result is not None, err
     entry = result["library"][0]
     assert entry["required_rpms"] == ["libvkalpha", "libvkbeta"]
-    diffs = dict((package, diff) for package, diff in entry["rpm_conf_diff"])
+    diffs = dict(entry["rpm_conf_diff"])
     assert diffs["libvkbeta"]["config_diffs"][0]["file"] == "/etc/vkbeta.conf"
     assert status == 4
 

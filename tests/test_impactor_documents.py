@@ -1,12 +1,7 @@
 """Reading the summary, Python API diff and configuration-diff documents."""
 import json
-import sys
-from pathlib import Path
 
 import pytest
-
-sys.path.insert(0, str(Path(__file__).parent / "data" / "impactor"))
-from impactor_testing import http_server, impactor, log, remote  # noqa: E402,F401
 
 SUMMARY = [
     {"name": "zlib", "library": [

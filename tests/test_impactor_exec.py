@@ -1,12 +1,7 @@
 """Whether a user's file names an executable whose output changed."""
 import json
-import sys
-from pathlib import Path
 
 import pytest
-
-sys.path.insert(0, str(Path(__file__).parent / "data" / "impactor"))
-from impactor_testing import http_server, impactor, log, remote  # noqa: E402,F401
 
 DOC = [
     "",

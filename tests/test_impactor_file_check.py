@@ -1,12 +1,11 @@
 """The per-file check and the drivers, with the siblings substituted."""
 import os
-import sys
 import types
 
 import pytest
 
-impactor = pytest.importorskip("varkit.impactor")
-from varkit.common import FileType  # noqa: E402
+from varkit import impactor
+from varkit.common import FileType
 
 
 class Siblings:
@@ -227,7 +226,7 @@ def test_walk_of_root_skips_pseudo_file_systems(monkeypatch, verdicts):
 
     def walk(top):
         yield "/", subdirs, ["vmlinuz"]
-        for name in list(subdirs):
+        for name in subdirs:
             yield "/" + name, [], ["f"]
     monkeypatch.setattr(impactor, "os", types.SimpleNamespace(walk=walk, path=os.path))
     assert impactor.search_source_for_dest_dir("/r", "/", {"library": []}, "ABI")
@@ -250,8 +249,8 @@ def test_local_driver(tmp_path, monkeypatch, verdicts):
 
     monkeypatch.setattr(impactor.conf, "default_compat_search_dir", missing)
     assert impactor.use_local_result_check_local("", str(target), result, "ABI") is False
-    assert logs[-1] == (0, f"Search local data for checking {target} failed. "
-                           f"{missing} is not a valid dir!")
+    assert logs[-1] == (0, (f"Search local data for checking {target} failed. "
+                           f"{missing} is not a valid dir!"))
     # a regular file is no result tree
     assert impactor.use_local_result_check_local(str(target), str(target), result, "ABI") is False
     assert logs[-1][1].endswith(" is not a valid dir!") and len(result["library"]) == 1

@@ -4,16 +4,11 @@ result tree, a symbolic link planted where the PHP report file goes."""
 import json
 import os
 import re
-import sys
 import threading
-from pathlib import Path
 
 import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
-
-sys.path.insert(0, str(Path(__file__).parent / "data" / "impactor"))
-from impactor_testing import http_server, impactor, log, remote  # noqa: E402,F401
 
 
 def regex_rendering(names, text):

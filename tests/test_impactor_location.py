@@ -2,12 +2,10 @@
 import os
 import sys
 import types
-from pathlib import Path
 
 import pytest
 
-sys.path.insert(0, str(Path(__file__).parent / "data" / "impactor"))
-from impactor_testing import http_server, impactor, load_impactor, log, remote  # noqa: E402,F401
+from _impactor_support import load_impactor
 
 REPORT = "compat_report.xml"
 
@@ -209,11 +207,11 @@ def test_import_binds_the_siblings_present_then(impactor, monkeypatch):
     monkeypatch.delitem(sys.modules, "varkit.impactor")
     monkeypatch.delattr(varkit.common, "get_directory_list")
     with pytest.raises(ImportError):
-        load_impactor(monkeypatch)
+        load_impactor()
     monkeypatch.undo()
     sentinel = lambda url: ["fresh"]  # noqa: E731
     monkeypatch.setattr(varkit.common, "get_directory_list", sentinel)
     monkeypatch.delitem(sys.modules, "varkit.impactor")
-    fresh = load_impactor(monkeypatch)
+    fresh = load_impactor()
     assert fresh is not impactor and fresh.get_directory_list is sentinel
     assert fresh.urljoin.__module__ == "urllib.parse" and fresh.os is os

@@ -1,12 +1,7 @@
 """PHP compatibility scan with a stand-in `php` on PATH."""
 import os
-import sys
-from pathlib import Path
 
 import pytest
-
-sys.path.insert(0, str(Path(__file__).parent / "data" / "impactor"))
-from impactor_testing import impactor, log  # noqa: E402,F401
 
 SCANNER = "/usr/libexec/varkit/PHP_CodeSniffer-2.9.2/scripts/phpcs"
 RULES = "/usr/libexec/varkit/PHPCompatibility-9.3.5/"

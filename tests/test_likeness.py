@@ -4,17 +4,15 @@ import contextlib
 import io
 import json
 import os
-import sys
 import tempfile
 from pathlib import Path
 
 import pytest
-from hypothesis import given, settings, strategies as st
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
+from oracles import likeness_baseline as baseline
 from varkit.package_mapping.calculate_simility import likeness
-
-sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "bench" / "baseline"))
-import likeness_baseline as baseline  # noqa: E402
 
 BANNER = "=============================="
 

@@ -36,7 +36,8 @@ def test_writer_matches_json_dumps(value):
 
 
 @pytest.mark.parametrize("value", [
-    {1: "int", 2.5: "float", True: "true", False: "false", None: "null", "s": "str"},
+    {1: "int", 2.5: "float", None: "null", "s": "str"},
+    {True: "true", False: "false", 2: "int"},
     {float("nan"): 1, float("inf"): 2, -0.0: 3, 10**30: 4},
     ("a", ("b",), []),
     {"nested": {"": [{}, [], [[]], {"k": {}}]}},
@@ -63,7 +64,7 @@ def test_writer_refuses_what_json_refuses(value):
 def read_both(path):
     """read_json's outcome beside json.load's: a value or an exception (type, message)."""
     outcomes = []
-    for read in (provenance.read_json, lambda p: json.load(open(p))):
+    for read in (provenance.read_json, lambda p: json.loads(pathlib.Path(p).read_text())):
         try:
             outcomes.append(("value", repr(read(path))))
         except Exception as error:  # the comparison is the point

@@ -18,7 +18,7 @@ class _Handler(http.server.BaseHTTPRequestHandler):
     routes = {}
     requests_seen = []
 
-    def do_GET(self):  # noqa: N802
+    def do_GET(self):
         self.requests_seen.append(self.path)
         body = self.routes.get(self.path)
         if body is None:

@@ -2,10 +2,10 @@
 exactly what the plain-Python + lxml rendering does, on the fast path and when the
 readers are called with lxml elements."""
 
-import random
 
 import lxml.etree
-from hypothesis import HealthCheck, given, settings, strategies as st
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
 
 from _reportscan_support import both, forbid_lxml_parse, native, run
 
@@ -50,9 +50,8 @@ def _attrs(rng, tag):
     if tag == "report":
         if rng.random() < 0.8:
             attrs.append(("kind", rng.choice(["binary", "binary", "source", "Binary", ""])))
-    elif tag.startswith("problems_with_"):
-        if rng.random() < 0.9:
-            attrs.append(("severity", rng.choice(["High", "Medium", "Low", "Safe", "safe"])))
+    elif tag.startswith("problems_with_") and rng.random() < 0.9:
+        attrs.append(("severity", rng.choice(["High", "Medium", "Low", "Safe", "safe"])))
     if tag in NAMED and rng.random() < 0.85:
         attrs.append(("name", rng.choice(["n1", "n2", "n1", "@v", "", "x&amp;y"])))
     if tag == "problem" and rng.random() < 0.8:

@@ -47,7 +47,7 @@ def test_a_url_is_read_once_per_run(tmp_path):
     gets = []
 
     class Handler(http.server.SimpleHTTPRequestHandler):
-        def do_GET(self):  # noqa: N802
+        def do_GET(self):
             gets.append(self.path)
             super().do_GET()
 

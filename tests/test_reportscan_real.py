@@ -50,10 +50,10 @@ def test_libgeom_binary_facts():
     assert lines[:4] == ["=" * 80, "Processing binary report...", "Test library: libgeom",
                          "Test Version: 1.0 VS 2.0"]
     assert "    - libgeom.so.1" in lines  # the old soname (libgeom.so.2 is the new one)
-    assert "\nAdded Symbols:\n  Header: geom.h\n    Library: libgeom.so.2\n" \
-           "      Symbol: geom_point_norm\n" in printed
-    assert "\nRemoved Symbols:\n  Header: geom.h\n    Library: libgeom.so.1\n" \
-           "      Symbol: geom_scale\n" in printed
+    assert ("\nAdded Symbols:\n  Header: geom.h\n    Library: libgeom.so.2\n"
+            "      Symbol: geom_point_norm\n") in printed
+    assert ("\nRemoved Symbols:\n  Header: geom.h\n    Library: libgeom.so.1\n"
+            "      Symbol: geom_scale\n") in printed
     # placeholders expanded from the change attributes
     assert ("    Type: geom_coord, Problem: DataType_Size_And_Stack, "
             "Change: Size of this type has been changed from 32 to 64.") in lines

@@ -1,18 +1,14 @@
 """The changed-symbol index of varkit.common against the per-call matching it
-replaced (bench/baseline/symbol_match_baseline.py): the same matches, records
+replaced (tests/oracles/symbol_match_baseline.py): the same matches, records
 and printed tables for any report names and imports."""
 
-import sys
-from pathlib import Path
 
 import prettytable
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
+from oracles import symbol_match_baseline as oracle
 from varkit import common
-
-sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "bench" / "baseline"))
-import symbol_match_baseline as oracle  # noqa: E402
 
 # A small space of names, so that report and file names meet often.
 scopes = st.sampled_from(["3Foo", "3Foo", "3Foo3Bar", "2x*", "3q@r"])

@@ -1,19 +1,17 @@
 """twinmatch: name pairing, file matching, the three tables, late binding, and the
-indexed matching against the all-pairs loops of bench/baseline."""
+indexed matching against the all-pairs loops of tests/oracles."""
 import contextlib
 import json
 import os
-import sys
 import tempfile
 from pathlib import Path
 
 import pytest
-from hypothesis import given, settings, strategies as st
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
+from oracles import twinmatch_baseline as baseline
 from varkit.package_mapping.include import twinmatch
-
-sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "bench" / "baseline"))
-import twinmatch_baseline as baseline  # noqa: E402
 
 
 def write(path, value):

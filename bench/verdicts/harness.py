@@ -324,10 +324,10 @@ def compare(out: Path, varkit: dict, abicompat: dict[str, dict]) -> tuple[str, b
     text += ["", "Agreement:"] + [f"  {k:<24} {v}" for k, v in counts.items() if v or k in KINDS]
     through_identity = [e["program"] for e in entries if e["hows"] and "exact" not in e["hows"]]
     missed = [e["program"] for e in entries if e["missed"]]
-    text += ["", f"Affected only through identity matching (no exact spelling): {len(through_identity)} "
-             f"({', '.join(through_identity) or '-'})",
-             f"Programs importing a symbol the report lists, called clean by varkit: {len(missed)} "
-             f"({', '.join(missed) or '-'})"]
+    text += ["", (f"Affected only through identity matching (no exact spelling): {len(through_identity)} "
+             f"({', '.join(through_identity) or '-'})"),
+             (f"Programs importing a symbol the report lists, called clean by varkit: {len(missed)} "
+             f"({', '.join(missed) or '-'})")]
     text += ["", "Disagreements and misses:" if notes else "No disagreements.", *notes]
     return "\n".join(text) + "\n", ok
 

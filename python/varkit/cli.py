@@ -107,7 +107,7 @@ def _output_to_stderr(stream: LabelledStream) -> Iterator[None]:
     saved = os.dup(1)
     try:
         os.dup2(2, 1)
-        with contextlib.redirect_stdout(stream):  # type: ignore[type-var]
+        with contextlib.redirect_stdout(stream):
             yield
     finally:
         sys.stderr.flush()

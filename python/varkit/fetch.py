@@ -64,7 +64,7 @@ class FetchError(requests.RequestException):
 class Fetched:
     """A complete body and the URL it finally came from."""
 
-    __slots__ = ("content", "url", "status_code")
+    __slots__ = ("content", "status_code", "url")
 
     def __init__(self, content: bytes, url: str, status_code: int) -> None:
         self.content = content

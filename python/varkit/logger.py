@@ -13,7 +13,7 @@ import logging
 import sys
 from typing import Any
 
-__all__ = ["LOGGER_NAME", "ABI_LOG", "set_verbose", "is_verbose", "get_logger"]
+__all__ = ["ABI_LOG", "LOGGER_NAME", "get_logger", "is_verbose", "set_verbose"]
 
 LOGGER_NAME = "varkit"
 
@@ -26,7 +26,7 @@ _LEVELS = {
 }
 
 
-class _StderrHandler(logging.StreamHandler):  # type: ignore[type-arg]
+class _StderrHandler(logging.StreamHandler):
     """Writes to whatever ``sys.stderr`` is when a record is emitted."""
 
     def __init__(self) -> None:

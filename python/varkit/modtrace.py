@@ -60,8 +60,7 @@ def _module_files(name: str) -> list[str]:
     files: list[str] = []
     if found.has_location and found.origin and os.path.isfile(found.origin):
         files.append(found.origin)
-    for directory in found.submodule_search_locations or ():
-        files.append(directory)
+    files.extend(found.submodule_search_locations or ())
     return files
 
 

@@ -57,8 +57,7 @@ class _OwnershipIndex:
         try:
             run = subprocess.run(
                 command,
-                stdout=subprocess.PIPE,
-                stderr=subprocess.PIPE,
+                capture_output=True,
                 check=False,
                 timeout=300,
             )

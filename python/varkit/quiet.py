@@ -19,32 +19,31 @@ def suppress_stdout(path: str = os.devnull) -> Iterator[IO[str]]:
     Exceptions raised inside the block propagate after restoring.
     """
     original = sys.stdout
-    target = open(path, "w", encoding="utf-8", errors="backslashreplace", buffering=1)
-    saved_fd = -1
-    try:
-        if original is not None:
-            original.flush()
-            try:
-                original.fileno()
-                saved_fd = os.dup(1)
-            except (AttributeError, OSError, ValueError):
-                saved_fd = -1
-        if saved_fd >= 0:
-            os.dup2(target.fileno(), 1)
-        sys.stdout = target
+    with open(path, "w", encoding="utf-8", errors="backslashreplace", buffering=1) as target:
+        saved_fd = -1
         try:
-            yield target
-        finally:
-            try:
-                if sys.stdout is not None:
-                    sys.stdout.flush()
-            except (OSError, ValueError):
-                pass
-            target.flush()
+            if original is not None:
+                original.flush()
+                try:
+                    original.fileno()
+                    saved_fd = os.dup(1)
+                except (AttributeError, OSError, ValueError):
+                    saved_fd = -1
             if saved_fd >= 0:
-                os.dup2(saved_fd, 1)
-            sys.stdout = original
-    finally:
-        if saved_fd >= 0:
-            os.close(saved_fd)
-        target.close()
+                os.dup2(target.fileno(), 1)
+            sys.stdout = target
+            try:
+                yield target
+            finally:
+                try:
+                    if sys.stdout is not None:
+                        sys.stdout.flush()
+                except (OSError, ValueError):
+                    pass
+                target.flush()
+                if saved_fd >= 0:
+                    os.dup2(saved_fd, 1)
+                sys.stdout = original
+        finally:
+            if saved_fd >= 0:
+                os.close(saved_fd)

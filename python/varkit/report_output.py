@@ -76,8 +76,8 @@ def render_table(result: CheckResult) -> str:
 
     blocks = []
     for entry in result["library"]:
-        lines = [f"{entry.get('dest_file', '?')} [{entry.get('check_type', '')}]: "
-                 f"{entry.get('verdict', '')}"]
+        lines = [(f"{entry.get('dest_file', '?')} [{entry.get('check_type', '')}]: "
+                 f"{entry.get('verdict', '')}")]
         lines += [f"  - {reason}" for reason in entry.get("reasons", [])]
         lines += [f"  note: {note}" for note in entry.get("notes", [])]
         table = PrettyTable(["Key", "Value"])

@@ -22,6 +22,7 @@ from lxml import etree
 
 from varkit import fetch
 
+
 @dataclass(frozen=True)
 class Change:
     """One reason a report lists a symbol."""

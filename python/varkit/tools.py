@@ -39,23 +39,23 @@ TOOLS = {
              "Group the files of the distribution's RPM packages by the source package that "
              "builds them.",
              (("./orv/rpm_res/rpm_source_packages_mapping.json",
-               "a table of source package -> binary packages, made from the distribution's "
-               "repository metadata"),
+               ("a table of source package -> binary packages, made from the distribution's "
+               "repository metadata")),
               ("./orv/rpm_res/rpm_package_files_mapping.json",
                "a table of binary package -> installed files, made from the same metadata")),
              ("./orv/rpm_res/provenance.json",)),
         Tool("varkit-twinmatch", "varkit.package_mapping.include.twinmatch",
              "Pair the distribution's packages with the Ubuntu packages of the same name by "
              "their file lists.",
-             (("./include_provenance.json", "a table of package -> files of the distribution "
-               "(e.g. from varkit-provenance)"),
+             (("./include_provenance.json", ("a table of package -> files of the distribution "
+               "(e.g. from varkit-provenance)")),
               ("./include_source_files_mapping.json", "a table of package -> files of Ubuntu")),
              ("./include_same_name.json", "./leftinclude_provenance.json",
               "./leftinclude_source_files_mapping.json")),
         Tool("varkit-likeness", "varkit.package_mapping.calculate_simility.likeness",
              "Score how alike the file lists of paired packages are.",
-             (("./same_name.json", "a pairing table as varkit-twinmatch writes it "
-               "(include_same_name.json)"),),
+             (("./same_name.json", ("a pairing table as varkit-twinmatch writes it "
+               "(include_same_name.json)")),),
              ("./output.json", "./output_sort.json", "./filtered.json")),
     )
 }

@@ -37,7 +37,7 @@ def is_valid_url(url: Any) -> bool:
         return False
     try:
         parts = urlsplit(url)
-        parts.port  # raises ValueError for a malformed port
+        _ = parts.port  # raises ValueError for a malformed port
     except ValueError:
         return False
     return parts.scheme.lower() in ("http", "https") and bool(parts.hostname)

@@ -2,7 +2,7 @@
 
 Each input is read as a report file and as an HTTP body (through a stand-in for
 requests.get), by the module and by the plain-Python + lxml rendering in
-bench/baseline/reportscan_baseline.py; what they print, return and log must be
+tests/oracles/reportscan_baseline.py; what they print, return and log must be
 identical. Needs atheris (not a dependency of the package):
 
     python -m venv /tmp/fz && /tmp/fz/bin/pip install atheris lxml requests prettytable pyelftools
@@ -23,12 +23,12 @@ from typing import Any
 import atheris
 
 ROOT = Path(__file__).resolve().parents[2]
-sys.path.insert(0, str(ROOT / "bench" / "baseline"))
+sys.path.insert(0, str(ROOT / "tests"))
 
 with atheris.instrument_imports():
     import requests
 
-    import reportscan_baseline as baseline
+    from oracles import reportscan_baseline as baseline
     from varkit import reportscan as native
 
 URL = "http://fuzz.invalid/compat_report.xml"

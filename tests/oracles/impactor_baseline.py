@@ -8,14 +8,26 @@ import json
 import os
 from urllib.parse import urljoin
 
-from prettytable import PrettyTable, HRuleStyle
+from prettytable import HRuleStyle, PrettyTable
 
-import reportscan_baseline
+from oracles import reportscan_baseline
 from varkit import conf
-from varkit.common import (FileType, find_req_libs, find_symbols_in_file, get_belonged_rpm,
-                           get_directory_list, get_file_type, get_pkgname_by_libname,
-                           get_remote_json, get_soname_from_lib, locate_library, get_undefined_symbols_from_file,
-                           is_32bit_file, is_url_reachable, suppress_stdout)
+from varkit.common import (
+    FileType,
+    find_req_libs,
+    find_symbols_in_file,
+    get_belonged_rpm,
+    get_directory_list,
+    get_file_type,
+    get_pkgname_by_libname,
+    get_remote_json,
+    get_soname_from_lib,
+    get_undefined_symbols_from_file,
+    is_32bit_file,
+    is_url_reachable,
+    locate_library,
+    suppress_stdout,
+)
 from varkit.logger import ABI_LOG
 
 

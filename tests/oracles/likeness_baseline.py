@@ -83,7 +83,7 @@ def calculate_similarity(orv_files, ubuntu_files, common_files_set):
 
 
 def process():
-    with open("same_name.json", "r") as file:
+    with open("same_name.json") as file:
         data = json.load(file)
     output = {}
     filtered = {}

@@ -13,7 +13,7 @@ import re
 
 
 def read_json(file_path):
-    with open(file_path, "r") as file:
+    with open(file_path) as file:
         return json.load(file)
 
 
