@@ -14,16 +14,25 @@ TESTS_DIR = os.path.join(os.path.dirname(HERE), "tests")
 def run_baseline(module, call, directory, timeout):
     """Seconds the baseline's `call` took in `directory` (its stdout in stdout.txt),
     or None when it ran past `timeout` seconds and was stopped."""
-    code = ("import sys, time\n"
-            f"sys.path.insert(0, {TESTS_DIR!r})\n"
-            f"from oracles import {module} as baseline\n"
-            "started = time.perf_counter()\n"
-            f"baseline.{call}\n"
-            "print(time.perf_counter() - started, file=sys.stderr)\n")
+    code = (
+        "import sys, time\n"
+        f"sys.path.insert(0, {TESTS_DIR!r})\n"
+        f"from oracles import {module} as baseline\n"
+        "started = time.perf_counter()\n"
+        f"baseline.{call}\n"
+        "print(time.perf_counter() - started, file=sys.stderr)\n"
+    )
     with open(os.path.join(directory, "stdout.txt"), "w") as stdout:
         try:
-            done = subprocess.run([sys.executable, "-c", code], cwd=directory, stdout=stdout,
-                                  stderr=subprocess.PIPE, text=True, timeout=timeout, check=True)
+            done = subprocess.run(
+                [sys.executable, "-c", code],
+                cwd=directory,
+                stdout=stdout,
+                stderr=subprocess.PIPE,
+                text=True,
+                timeout=timeout,
+                check=True,
+            )
         except subprocess.TimeoutExpired:
             return None
     return float(done.stderr.strip().splitlines()[-1])
@@ -45,7 +54,10 @@ def best_time(run, directory, repeat):
 
 def same_files(names, first, second):
     for name in names:
-        with open(os.path.join(first, name), "rb") as a, open(os.path.join(second, name), "rb") as b:
+        with (
+            open(os.path.join(first, name), "rb") as a,
+            open(os.path.join(second, name), "rb") as b,
+        ):
             if a.read() != b.read():
                 return False
     return True
@@ -53,7 +65,9 @@ def same_files(names, first, second):
 
 def report(rows, unit):
     """Prints one line per size and the scaling from the smallest to the largest."""
-    print(f"{'size':8} {'packages':>8} {unit:>9} {'native':>10} {'baseline':>12} {'ratio':>9}  outputs")
+    print(
+        f"{'size':8} {'packages':>8} {unit:>9} {'native':>10} {'baseline':>12} {'ratio':>9}  outputs"
+    )
     for row in rows:
         if row["baseline"] is None:
             baseline = f"> {row['timeout']:.0f} s"
@@ -63,10 +77,14 @@ def report(rows, unit):
             baseline = f"{row['baseline']:9.2f} s"
             ratio = f"{row['baseline'] / row['native']:.0f}x"
             check = "identical" if row["identical"] else "DIFFER"
-        print(f"{row['size']:8} {row['packages']:8} {row['count']:9} {row['native'] * 1000:7.1f} ms "
-              f"{baseline:>12} {ratio:>9}  {check}")
+        print(
+            f"{row['size']:8} {row['packages']:8} {row['count']:9} {row['native'] * 1000:7.1f} ms "
+            f"{baseline:>12} {ratio:>9}  {check}"
+        )
     first, last = rows[0], rows[-1]
-    print(f"scaling {first['size']} -> {last['size']}: {last['count'] / first['count']:.1f}x the {unit}, "
-          f"native {last['native'] / first['native']:.1f}x the time")
+    print(
+        f"scaling {first['size']} -> {last['size']}: {last['count'] / first['count']:.1f}x the {unit}, "
+        f"native {last['native'] / first['native']:.1f}x the time"
+    )
     if any(row["baseline"] is not None and not row["identical"] for row in rows):
         sys.exit("FAIL: outputs differ")

@@ -29,8 +29,9 @@ class QuietHandler(http.server.SimpleHTTPRequestHandler):
 
 
 def regex_names(names, text):
-    pattern = re.compile(r"\b(" + "|".join(map(re.escape, sorted(set(names), key=len,
-                                                                  reverse=True))) + r")\b")
+    pattern = re.compile(
+        r"\b(" + "|".join(map(re.escape, sorted(set(names), key=len, reverse=True))) + r")\b"
+    )
     found = []
     for name in pattern.findall(text):
         if name not in found:

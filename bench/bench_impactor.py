@@ -40,10 +40,23 @@ from typing import Any, Iterator
 ROOT = Path(__file__).resolve().parent.parent
 OUT = ROOT / "bench" / "out" / "impactor"
 REPORT = ROOT / "bench" / "out" / "large" / "report.xml"
-ELF_FACTS = ("get_file_type", "is_32bit_file", "get_undefined_symbols_from_file", "find_req_libs",
-             "get_soname_from_lib", "locate_library")
-HOST_NAMES = ELF_FACTS + ("get_belonged_rpm", "get_pkgname_by_libname", "is_url_reachable",
-                          "find_symbols_in_file", "suppress_stdout", "ABI_LOG", "get_directory_list")
+ELF_FACTS = (
+    "get_file_type",
+    "is_32bit_file",
+    "get_undefined_symbols_from_file",
+    "find_req_libs",
+    "get_soname_from_lib",
+    "locate_library",
+)
+HOST_NAMES = ELF_FACTS + (
+    "get_belonged_rpm",
+    "get_pkgname_by_libname",
+    "is_url_reachable",
+    "find_symbols_in_file",
+    "suppress_stdout",
+    "ABI_LOG",
+    "get_directory_list",
+)
 
 
 def collect_elf(limit: int, max_bytes: int) -> list[str]:
@@ -53,7 +66,11 @@ def collect_elf(limit: int, max_bytes: int) -> list[str]:
         for name in sorted(os.listdir(directory)):
             path = os.path.join(directory, name)
             try:
-                if not os.path.isfile(path) or os.path.islink(path) or os.path.getsize(path) > max_bytes:
+                if (
+                    not os.path.isfile(path)
+                    or os.path.islink(path)
+                    or os.path.getsize(path) > max_bytes
+                ):
                     continue
                 with open(path, "rb") as handle:
                     if handle.read(4) != b"\x7fELF":
@@ -112,6 +129,7 @@ class Timer:
             finally:
                 self.seconds[label] += time.perf_counter() - start
                 self.calls[label] += 1
+
         return timed
 
 
@@ -138,6 +156,7 @@ def instrumented(module: Any, reader_attr: str, timer: Timer) -> Iterator[None]:
     def reading(path: Any) -> Any:
         timer.reports[path] += 1
         return read(path)
+
     # The module as the check sees it: the reader timed, its failure record passed on.
     setattr(module, reader_attr, _TimedReader(reader_module, reading))
     try:
@@ -156,11 +175,16 @@ def fresh_state(common: Any) -> None:
     sys.modules.pop("varkit.reportscan", None)
 
 
-def run(check: Any, module: Any, reader_attr: str, tree: Path, files: Path) -> tuple[float, Timer, dict]:
+def run(
+    check: Any, module: Any, reader_attr: str, tree: Path, files: Path
+) -> tuple[float, Timer, dict]:
     timer = Timer()
     result: dict = {"library": []}
-    with instrumented(module, reader_attr, timer), open(os.devnull, "w") as null, \
-            contextlib.redirect_stdout(null):
+    with (
+        instrumented(module, reader_attr, timer),
+        open(os.devnull, "w") as null,
+        contextlib.redirect_stdout(null),
+    ):
         start = time.perf_counter()
         check(str(tree), str(files), result, "ABI")
         elapsed = time.perf_counter() - start
@@ -175,12 +199,16 @@ def describe(label: str, elapsed: float, timer: Timer, count: int) -> None:
     own = elapsed - elf - matching - reading - other
     print(f"{label}: {elapsed:.2f} s, {count / elapsed:.1f} files/s")
     for phase, seconds, detail in (
-            ("ELF facts", elf, f"{sum(timer.calls[name] for name in ELF_FACTS)} calls"),
-            ("matching", matching, f"{timer.calls['find_symbols_in_file']} calls"),
-            ("report reading", reading,
-             f"{timer.calls['report reading']} calls of {len(timer.reports)} reports"),
-            ("other helpers", other, "package ownership, logging, stdout"),
-            ("the check", own, "the check's own work")):
+        ("ELF facts", elf, f"{sum(timer.calls[name] for name in ELF_FACTS)} calls"),
+        ("matching", matching, f"{timer.calls['find_symbols_in_file']} calls"),
+        (
+            "report reading",
+            reading,
+            f"{timer.calls['report reading']} calls of {len(timer.reports)} reports",
+        ),
+        ("other helpers", other, "package ownership, logging, stdout"),
+        ("the check", own, "the check's own work"),
+    ):
         print(f"  {phase:15} {seconds:7.2f} s {100 * seconds / elapsed:4.0f}%   {detail}")
 
 
@@ -189,8 +217,12 @@ def readelf_floor(files: list[str]) -> tuple[float, float]:
     before = resource.getrusage(resource.RUSAGE_CHILDREN)
     start = time.perf_counter()
     for chunk in range(0, len(files), 200):
-        subprocess.run(["readelf", "--dyn-syms", "--dynamic", "-W", "-V", *files[chunk:chunk + 200]],
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
+        subprocess.run(
+            ["readelf", "--dyn-syms", "--dynamic", "-W", "-V", *files[chunk : chunk + 200]],
+            stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL,
+            check=False,
+        )
     wall = time.perf_counter() - start
     after = resource.getrusage(resource.RUSAGE_CHILDREN)
     return wall, (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
@@ -215,22 +247,28 @@ def inside(count: int, plain: bool) -> None:
     tree = OUT / "results"
     reports = result_tree(files, tree)
     checked = sorted(str(path) for path in directory.iterdir())
-    print(f"{len(files)} ELF files, {reports} required libraries with a report "
-          f"({REPORT.stat().st_size / 1e6:.1f} MB each); varkit from {Path(common.__file__).parent}")
+    print(
+        f"{len(files)} ELF files, {reports} required libraries with a report "
+        f"({REPORT.stat().st_size / 1e6:.1f} MB each); varkit from {Path(common.__file__).parent}"
+    )
 
     floor_wall, floor_cpu = readelf_floor(checked)
     runs: dict[str, tuple[float, Timer, dict]] = {}
 
     fresh_state(common)
     impactor.reportscan = importlib.import_module("varkit.reportscan")
-    runs["varkit"] = run(impactor.search_source_for_dest_dir, impactor, "reportscan", tree, directory)
+    runs["varkit"] = run(
+        impactor.search_source_for_dest_dir, impactor, "reportscan", tree, directory
+    )
 
     fresh_state(common)
     impactor.reportscan = importlib.import_module("varkit.reportscan")
     matching = impactor.find_symbols_in_file
     impactor.find_symbols_in_file = symbol_match_baseline.find_symbols_in_file
     try:
-        runs["previous"] = run(impactor.search_source_for_dest_dir, impactor, "reportscan", tree, directory)
+        runs["previous"] = run(
+            impactor.search_source_for_dest_dir, impactor, "reportscan", tree, directory
+        )
     finally:
         impactor.find_symbols_in_file = matching
 
@@ -239,8 +277,13 @@ def inside(count: int, plain: bool) -> None:
         native_reader, common._elf = common._elf, None  # pyelftools reads every object
         impactor_baseline.find_symbols_in_file = symbol_match_baseline.find_symbols_in_file
         try:
-            runs["plain Python"] = run(impactor_baseline.search_source_for_dest_dir, impactor_baseline,
-                                       "reportscan_baseline", tree, directory)
+            runs["plain Python"] = run(
+                impactor_baseline.search_source_for_dest_dir,
+                impactor_baseline,
+                "reportscan_baseline",
+                tree,
+                directory,
+            )
         finally:
             common._elf = native_reader
 
@@ -249,16 +292,22 @@ def inside(count: int, plain: bool) -> None:
     reference = runs["varkit"][2]
     for label, (_, _, result) in runs.items():
         if result != reference:
-            raise SystemExit(f"result maps differ between varkit and {label}: {first_difference(reference, result)}")
-    print(f"result maps identical ({' = '.join(runs)}): {len(reference['library'])} files, "
-          f"{sum(len(entry.get('symbol_matches', [])) for entry in reference['library'])} symbol matches")
+            raise SystemExit(
+                f"result maps differ between varkit and {label}: {first_difference(reference, result)}"
+            )
+    print(
+        f"result maps identical ({' = '.join(runs)}): {len(reference['library'])} files, "
+        f"{sum(len(entry.get('symbol_matches', [])) for entry in reference['library'])} symbol matches"
+    )
     own = runs["varkit"][0]
     for label, (elapsed, _, _) in runs.items():
         if label != "varkit":
             print(f"ratio ({label} / varkit): {elapsed / own:.2f}x")
     elf = sum(runs["varkit"][1].seconds[name] for name in ELF_FACTS)
-    print(f"floor: readelf --dyn-syms --dynamic -W -V over the {len(checked)} files: {floor_wall:.2f} s "
-          f"({floor_cpu:.2f} s CPU); varkit's ELF facts {elf:.2f} s ({elf / floor_cpu:.2f}x readelf's CPU)")
+    print(
+        f"floor: readelf --dyn-syms --dynamic -W -V over the {len(checked)} files: {floor_wall:.2f} s "
+        f"({floor_cpu:.2f} s CPU); varkit's ELF facts {elf:.2f} s ({elf / floor_cpu:.2f}x readelf's CPU)"
+    )
 
     # Each report read once by a fresh module (nothing read before), the least reading can cost.
     sys.modules.pop("varkit.reportscan", None)
@@ -270,14 +319,18 @@ def inside(count: int, plain: bool) -> None:
         once = time.perf_counter() - start
     reading = runs["varkit"][1].seconds["report reading"]
     calls = runs["varkit"][1].calls["report reading"]
-    print(f"reports: {calls} readings of {len(runs['varkit'][1].reports)} reports took {reading:.2f} s; "
-          f"reading each once takes {once:.2f} s ({reading / once:.2f}x)")
+    print(
+        f"reports: {calls} readings of {len(runs['varkit'][1].reports)} reports took {reading:.2f} s; "
+        f"reading each once takes {once:.2f} s ({reading / once:.2f}x)"
+    )
 
 
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--files", type=int, default=1200)
-    parser.add_argument("--plain", action="store_true", help="also run the plain-Python baseline (minutes)")
+    parser.add_argument(
+        "--plain", action="store_true", help="also run the plain-Python baseline (minutes)"
+    )
     parser.add_argument("--inside", action="store_true", help=argparse.SUPPRESS)
     options = parser.parse_args()
     if options.inside:
@@ -292,8 +345,17 @@ def run_inside(script: str, arguments: list[str]) -> None:
         subprocess.run([str(ROOT / "bench" / "make_large_report.sh")], check=True)
     no_libraries = OUT / "no-libraries"
     no_libraries.mkdir(parents=True, exist_ok=True)
-    subprocess.run([str(ROOT / "examples" / "with_libraries.sh"), str(no_libraries), sys.executable,
-                    script, "--inside", *arguments], check=True)
+    subprocess.run(
+        [
+            str(ROOT / "examples" / "with_libraries.sh"),
+            str(no_libraries),
+            sys.executable,
+            script,
+            "--inside",
+            *arguments,
+        ],
+        check=True,
+    )
 
 
 if __name__ == "__main__":

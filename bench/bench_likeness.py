@@ -38,8 +38,12 @@ def run_native():
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--repeat", type=int, default=3)
-    parser.add_argument("--timeout", type=float, default=120.0, help="baseline limit at the largest size")
-    parser.add_argument("--lists", help="a saved {package: [paths]} JSON file instead of dpkg's lists")
+    parser.add_argument(
+        "--timeout", type=float, default=120.0, help="baseline limit at the largest size"
+    )
+    parser.add_argument(
+        "--lists", help="a saved {package: [paths]} JSON file instead of dpkg's lists"
+    )
     args = parser.parse_args()
     rows = []
     for size, stride in (("small", 16), ("medium", 4), ("large", 1)):
@@ -49,16 +53,26 @@ def main():
             os.makedirs(os.path.join(directory, side), exist_ok=True)
         with open(os.path.join(directory, "native", "same_name.json"), "w") as f:
             json.dump(table, f)
-        shutil.copy(os.path.join(directory, "native", "same_name.json"), os.path.join(directory, "baseline"))
+        shutil.copy(
+            os.path.join(directory, "native", "same_name.json"), os.path.join(directory, "baseline")
+        )
         native_dir = os.path.join(directory, "native")
         baseline_dir = os.path.join(directory, "baseline")
         native = best_time(run_native, native_dir, args.repeat)
         timeout = args.timeout if stride == 1 else None
         baseline = run_baseline("likeness_baseline", "process()", baseline_dir, timeout)
         count = sum(len(entry["orv"]) + len(entry["ubuntu"]) for entry in table.values())
-        rows.append({"size": size, "packages": len(table), "count": count, "native": native,
-                     "baseline": baseline, "timeout": args.timeout,
-                     "identical": baseline is not None and same_files(OUTPUTS, native_dir, baseline_dir)})
+        rows.append(
+            {
+                "size": size,
+                "packages": len(table),
+                "count": count,
+                "native": native,
+                "baseline": baseline,
+                "timeout": args.timeout,
+                "identical": baseline is not None and same_files(OUTPUTS, native_dir, baseline_dir),
+            }
+        )
     report(rows, "paths")
 
 

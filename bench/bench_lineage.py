@@ -51,15 +51,16 @@ def prepare():
     paragraphs = read_index(source).strip().split(b"\n\n")
     start = 0
     for component, share in zip(COMPONENTS, SHARES):
-        count = int(len(paragraphs) * share) if component != COMPONENTS[-1] else len(paragraphs) - start
+        count = (
+            int(len(paragraphs) * share) if component != COMPONENTS[-1] else len(paragraphs) - start
+        )
         directory = os.path.join(OUT, "deb", "noble", component)
         os.makedirs(directory, exist_ok=True)
         with open(os.path.join(directory, "Packages_" + component), "wb") as f:
-            f.write(b"\n\n".join(paragraphs[start:start + count]) + b"\n")
+            f.write(b"\n\n".join(paragraphs[start : start + count]) + b"\n")
         start += count
     size = sum(os.path.getsize(os.path.join(OUT, p)) for p in lineage_table.INDEXES)
     return source, len(paragraphs), size
-
 
 
 def main():

@@ -32,12 +32,12 @@ OUT = os.path.join(HERE, "out", "provenance")
 def installed_packages():
     """{package: (source, [paths])} from dpkg's database."""
     listing = subprocess.run(
-        ["dpkg-query", "-W", "-f=${Package}\t${source:Package}\n"],
-        capture_output=True, text=True).stdout
+        ["dpkg-query", "-W", "-f=${Package}\t${source:Package}\n"], capture_output=True, text=True
+    ).stdout
     sources = dict(line.split("\t") for line in listing.splitlines() if "\t" in line)
     packages = {}
     for path in glob.glob("/var/lib/dpkg/info/*.list"):
-        name = os.path.basename(path)[:-len(".list")].split(":")[0]
+        name = os.path.basename(path)[: -len(".list")].split(":")[0]
         with open(path, encoding="utf-8", errors="surrogateescape") as f:
             files = [line.rstrip("\n") for line in f if line.strip()]
         packages[name] = (sources.get(name, name), files)
@@ -48,18 +48,22 @@ def archived_packages():
     """The same from the package files in apt's cache, when dpkg's lists are not there."""
     packages = {}
     for deb in sorted(glob.glob("/var/cache/apt/archives/*.deb")):
-        fields = subprocess.run(["dpkg-deb", "-f", deb, "Package", "Source"],
-                                capture_output=True, text=True).stdout
+        fields = subprocess.run(
+            ["dpkg-deb", "-f", deb, "Package", "Source"], capture_output=True, text=True
+        ).stdout
         values = dict(line.split(": ", 1) for line in fields.splitlines() if ": " in line)
         if "Package" not in values:
             continue
-        listing = subprocess.run(["dpkg-deb", "-c", deb], capture_output=True,
-                                 encoding="utf-8", errors="surrogateescape").stdout
+        listing = subprocess.run(
+            ["dpkg-deb", "-c", deb], capture_output=True, encoding="utf-8", errors="surrogateescape"
+        ).stdout
         files = []
         for line in listing.splitlines():
             parts = line.split(None, 5)
             if len(parts) == 6:
-                files.append(parts[5].split(" -> ")[0].split(" link to ")[0][1:].rstrip("/") or "/.")
+                files.append(
+                    parts[5].split(" -> ")[0].split(" link to ")[0][1:].rstrip("/") or "/."
+                )
         source = values.get("Source", values["Package"]).split(" ")[0]
         packages[values["Package"]] = (source, files)
     return packages
@@ -98,14 +102,22 @@ def write_tables(scale):
         json.dump(package_files, f)
 
 
-
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--scale", type=int, default=None, help="copies of the lists (default: enough for 1.1M paths)")
+    parser.add_argument(
+        "--scale",
+        type=int,
+        default=None,
+        help="copies of the lists (default: enough for 1.1M paths)",
+    )
     parser.add_argument("--repeat", type=int, default=3)
-    parser.add_argument("--regenerate", action="store_true", help="rebuild the tables even if present")
+    parser.add_argument(
+        "--regenerate", action="store_true", help="rebuild the tables even if present"
+    )
     args = parser.parse_args()
-    tables = [os.path.join(OUT, p) for p in (provenance_table.SOURCES, provenance_table.PACKAGE_FILES)]
+    tables = [
+        os.path.join(OUT, p) for p in (provenance_table.SOURCES, provenance_table.PACKAGE_FILES)
+    ]
     if args.regenerate or not all(os.path.exists(p) for p in tables):
         write_tables(args.scale)
     with open(tables[1]) as f:
@@ -122,7 +134,9 @@ def main():
     if result != expected:
         sys.exit("FAIL: the results differ")
 
-    inputs = sum(os.path.getsize(p) for p in (provenance_table.SOURCES, provenance_table.PACKAGE_FILES))
+    inputs = sum(
+        os.path.getsize(p) for p in (provenance_table.SOURCES, provenance_table.PACKAGE_FILES)
+    )
     mb = inputs / 1e6
     print(f"input: {paths} paths, {mb:.1f} MB of tables; result {len(result) / 1e6:.1f} MB")
     print(f"baseline (Python): {baseline * 1000:8.1f} ms  {mb / baseline:8.1f} MB/s of input")

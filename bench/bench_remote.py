@@ -83,9 +83,21 @@ def _handler(counter: _Counter) -> type:
 
 def _varkit(*location: str, files: Path) -> tuple[float, dict]:
     start = time.perf_counter()
-    done = subprocess.run([sys.executable, "-m", "varkit", "--checkabi", "--with-symbol",
-                           *location, "--check-local", str(files)],
-                          capture_output=True, text=True, timeout=3600)
+    done = subprocess.run(
+        [
+            sys.executable,
+            "-m",
+            "varkit",
+            "--checkabi",
+            "--with-symbol",
+            *location,
+            "--check-local",
+            str(files),
+        ],
+        capture_output=True,
+        text=True,
+        timeout=3600,
+    )
     elapsed = time.perf_counter() - start
     if not done.stdout:
         raise SystemExit(f"varkit gave no result (exit {done.returncode}): {done.stderr[-2000:]}")
@@ -103,18 +115,22 @@ def inside(count: int) -> None:
     lay_out(files, directory)
     tree = OUT / "results"
     reports = result_tree(files, tree)
-    print(f"{len(files)} ELF files, {reports} required libraries with a report "
-          f"({REPORT.stat().st_size / 1e6:.1f} MB each, tree {_tree_bytes(tree) / 1e6:.1f} MB)")
+    print(
+        f"{len(files)} ELF files, {reports} required libraries with a report "
+        f"({REPORT.stat().st_size / 1e6:.1f} MB each, tree {_tree_bytes(tree) / 1e6:.1f} MB)"
+    )
 
     local_seconds, local = _varkit("--search-local", str(tree), files=directory)
 
     counter = _Counter()
     server = http.server.ThreadingHTTPServer(
-        ("127.0.0.1", 0), partial(_handler(counter), directory=str(tree)))
+        ("127.0.0.1", 0), partial(_handler(counter), directory=str(tree))
+    )
     threading.Thread(target=server.serve_forever, daemon=True).start()
     try:
         remote_seconds, remote = _varkit(
-            "--search-remote", f"http://127.0.0.1:{server.server_address[1]}/", files=directory)
+            "--search-remote", f"http://127.0.0.1:{server.server_address[1]}/", files=directory
+        )
     finally:
         server.shutdown()
         server.server_close()
@@ -125,12 +141,18 @@ def inside(count: int) -> None:
     gets = sum(counter.gets.values())
     distinct = len(counter.gets)
     print(f"verdicts identical for {len(local)} files: {dict(collections.Counter(local.values()))}")
-    print(f"GETs: {gets} of {distinct} distinct URLs ({gets / distinct:.2f} per URL, "
-          f"most for one URL: {max(counter.gets.values())}); HEADs: {counter.heads}")
-    print(f"bytes sent: {counter.sent / 1e6:.1f} MB for a tree of {_tree_bytes(tree) / 1e6:.1f} MB "
-          f"({counter.sent / _tree_bytes(tree):.2f}x)")
-    print(f"wall: local {local_seconds:.2f} s, remote {remote_seconds:.2f} s "
-          f"(remote / local: {remote_seconds / local_seconds:.2f}x)")
+    print(
+        f"GETs: {gets} of {distinct} distinct URLs ({gets / distinct:.2f} per URL, "
+        f"most for one URL: {max(counter.gets.values())}); HEADs: {counter.heads}"
+    )
+    print(
+        f"bytes sent: {counter.sent / 1e6:.1f} MB for a tree of {_tree_bytes(tree) / 1e6:.1f} MB "
+        f"({counter.sent / _tree_bytes(tree):.2f}x)"
+    )
+    print(
+        f"wall: local {local_seconds:.2f} s, remote {remote_seconds:.2f} s "
+        f"(remote / local: {remote_seconds / local_seconds:.2f}x)"
+    )
 
 
 def main() -> None:

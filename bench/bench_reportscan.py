@@ -64,8 +64,13 @@ print(json.dumps({{"time": elapsed, "cpu": cpu, "rss": rss(), "rss_before": befo
 
 def child(mode, path, out_path, env):
     code = CHILD.format(oracles=str(HERE.parent / "tests"))
-    done = subprocess.run([sys.executable, "-c", code, mode, str(path), str(out_path)],
-                          capture_output=True, text=True, env=env, check=True)
+    done = subprocess.run(
+        [sys.executable, "-c", code, mode, str(path), str(out_path)],
+        capture_output=True,
+        text=True,
+        env=env,
+        check=True,
+    )
     return json.loads(done.stdout.strip().splitlines()[-1])
 
 
@@ -80,7 +85,10 @@ def xmllint(path, *options):
     after = resource.getrusage(resource.RUSAGE_CHILDREN)
     if done.returncode != 0:
         return None
-    return {"time": elapsed, "cpu": (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)}
+    return {
+        "time": elapsed,
+        "cpu": (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime),
+    }
 
 
 def sha(path):
@@ -95,23 +103,30 @@ def bench(path, env, repeat):
     size = path.stat().st_size
     mb = size / 1e6
     print(f"\n== {path} ({mb:.1f} MB)")
-    native = min((child("native", path, OUT / "bench_native.txt", env) for _ in range(repeat)),
-                 key=lambda r: r["cpu"])
+    native = min(
+        (child("native", path, OUT / "bench_native.txt", env) for _ in range(repeat)),
+        key=lambda r: r["cpu"],
+    )
     base = child("baseline", path, OUT / "bench_baseline.txt", env)
-    lxml_parse = min((child("lxml-parse", path, "-", env) for _ in range(repeat)),
-                     key=lambda r: r["cpu"])
+    lxml_parse = min(
+        (child("lxml-parse", path, "-", env) for _ in range(repeat)), key=lambda r: r["cpu"]
+    )
     tree = min((xmllint(path) for _ in range(repeat)), key=lambda r: r["cpu"] if r else 1e9)
-    stream = min((xmllint(path, "--stream") for _ in range(repeat)),
-                 key=lambda r: r["cpu"] if r else 1e9)
+    stream = min(
+        (xmllint(path, "--stream") for _ in range(repeat)), key=lambda r: r["cpu"] if r else 1e9
+    )
 
     same_text = sha(OUT / "bench_native.txt") == sha(OUT / "bench_baseline.txt")
     same_result = native["result_sha"] == base["result_sha"] and native["logs"] == base["logs"]
     printed = (OUT / "bench_native.txt").stat().st_size / 1e6
 
     print(f"  {'':34s} {'wall':>8s}   {'CPU':>8s} {'MB/s (CPU)':>11s}  peak RSS")
+
     def row(name, run, rss=None):
         rss_text = f"{rss / 1e6:8.0f} MB ({rss / size:4.1f}x file)" if rss else ""
-        print(f"  {name:34s} {run['time']:8.3f} s {run['cpu']:8.3f} s {mb / run['cpu']:9.1f}  {rss_text}")
+        print(
+            f"  {name:34s} {run['time']:8.3f} s {run['cpu']:8.3f} s {mb / run['cpu']:9.1f}  {rss_text}"
+        )
 
     row("varkit.reportscan (C++)", native, native["rss"])
     row("baseline (Python + lxml)", base, base["rss"])
@@ -123,16 +138,24 @@ def bench(path, env, repeat):
     if stream:
         row("xmllint --noout --stream", stream)
         bare.append(("xmllint --stream", stream))
-    print(f"  printed text {printed:.1f} MB, {native['sections']} section results; "
-          f"identical text: {same_text}, identical result and log: {same_result}")
-    print(f"  speed-up over the baseline:  CPU {base['cpu'] / native['cpu']:6.1f}x, "
-          f"wall {base['time'] / native['time']:6.1f}x  (target >= 10x)")
+    print(
+        f"  printed text {printed:.1f} MB, {native['sections']} section results; "
+        f"identical text: {same_text}, identical result and log: {same_result}"
+    )
+    print(
+        f"  speed-up over the baseline:  CPU {base['cpu'] / native['cpu']:6.1f}x, "
+        f"wall {base['time'] / native['time']:6.1f}x  (target >= 10x)"
+    )
     for name, run in bare:
-        print(f"  time / bare parse ({name:16s}): CPU {native['cpu'] / run['cpu']:5.2f}x, "
-              f"wall {native['time'] / run['time']:5.2f}x  (target <= 3x)")
+        print(
+            f"  time / bare parse ({name:16s}): CPU {native['cpu'] / run['cpu']:5.2f}x, "
+            f"wall {native['time'] / run['time']:5.2f}x  (target <= 3x)"
+        )
     peak = native["rss"]
-    print(f"  peak memory / file size:     {peak / size:6.2f}x  (target <= 5x; "
-          f"{(peak - native['rss_before']) / size:.2f}x above the interpreter's own)")
+    print(
+        f"  peak memory / file size:     {peak / size:6.2f}x  (target <= 5x; "
+        f"{(peak - native['rss_before']) / size:.2f}x above the interpreter's own)"
+    )
     return same_text and same_result
 
 
@@ -140,8 +163,11 @@ def main(argv):
     OUT.mkdir(exist_ok=True)
     paths = [Path(p) for p in argv] or [OUT / "large" / "scaled.xml", OUT / "large" / "report.xml"]
     env = dict(os.environ)
-    env["PYTHONPATH"] = os.pathsep.join(p for p in [str(HERE.parent / "python"), env.get("PYTHONPATH", "")] if p) \
-        if os.environ.get("VARKIT_BENCH_INPLACE") else env.get("PYTHONPATH", "")
+    env["PYTHONPATH"] = (
+        os.pathsep.join(p for p in [str(HERE.parent / "python"), env.get("PYTHONPATH", "")] if p)
+        if os.environ.get("VARKIT_BENCH_INPLACE")
+        else env.get("PYTHONPATH", "")
+    )
     ok = True
     for path in paths:
         if not path.exists():

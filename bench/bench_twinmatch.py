@@ -24,15 +24,23 @@ from varkit.package_mapping.include import twinmatch  # noqa: E402
 
 OUT = os.path.join(HERE, "out", "twinmatch")
 INPUTS = ("include_provenance.json", "include_source_files_mapping.json")
-OUTPUTS = ("include_same_name.json", "leftinclude_provenance.json", "leftinclude_source_files_mapping.json")
+OUTPUTS = (
+    "include_same_name.json",
+    "leftinclude_provenance.json",
+    "leftinclude_source_files_mapping.json",
+)
 CALL = f"main('../{INPUTS[0]}', '../{INPUTS[1]}', '{OUTPUTS[0]}')"
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--repeat", type=int, default=3)
-    parser.add_argument("--timeout", type=float, default=120.0, help="baseline limit at the largest size")
-    parser.add_argument("--lists", help="a saved {package: [paths]} JSON file instead of dpkg's lists")
+    parser.add_argument(
+        "--timeout", type=float, default=120.0, help="baseline limit at the largest size"
+    )
+    parser.add_argument(
+        "--lists", help="a saved {package: [paths]} JSON file instead of dpkg's lists"
+    )
     args = parser.parse_args()
     rows = []
     for size, stride in (("small", 16), ("medium", 4), ("large", 1)):
@@ -45,14 +53,24 @@ def main():
                 json.dump(table, f)
         native_dir = os.path.join(directory, "native")
         baseline_dir = os.path.join(directory, "baseline")
-        native = best_time(lambda: twinmatch.main(f"../{INPUTS[0]}", f"../{INPUTS[1]}", OUTPUTS[0]),
-                           native_dir, args.repeat)
+        native = best_time(
+            lambda: twinmatch.main(f"../{INPUTS[0]}", f"../{INPUTS[1]}", OUTPUTS[0]),
+            native_dir,
+            args.repeat,
+        )
         timeout = args.timeout if stride == 1 else None
         baseline = run_baseline("twinmatch_baseline", CALL, baseline_dir, timeout)
-        rows.append({"size": size, "packages": len(orv) + len(ubuntu),
-                     "count": sum(map(len, orv.values())) + sum(map(len, ubuntu.values())),
-                     "native": native, "baseline": baseline, "timeout": args.timeout,
-                     "identical": baseline is not None and same_files(OUTPUTS, native_dir, baseline_dir)})
+        rows.append(
+            {
+                "size": size,
+                "packages": len(orv) + len(ubuntu),
+                "count": sum(map(len, orv.values())) + sum(map(len, ubuntu.values())),
+                "native": native,
+                "baseline": baseline,
+                "timeout": args.timeout,
+                "identical": baseline is not None and same_files(OUTPUTS, native_dir, baseline_dir),
+            }
+        )
     report(rows, "paths")
 
 

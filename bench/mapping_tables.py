@@ -45,7 +45,7 @@ def installed_lists(saved=None):
 def read_dpkg_lists():
     packages = {}
     for list_path in sorted(glob.glob("/var/lib/dpkg/info/*.list")):
-        name = os.path.basename(list_path)[:-len(".list")].split(":")[0]
+        name = os.path.basename(list_path)[: -len(".list")].split(":")[0]
         with open(list_path, encoding="utf-8", errors="surrogateescape") as f:
             paths = [line.rstrip("\n") for line in f]
         files = [p for p in paths if p.startswith("/") and p != "/." and not os.path.isdir(p)]
@@ -71,7 +71,7 @@ def rpm_path(path, rng, doc_dir, versioned_doc_dir):
     if roll < 0.03:
         return []
     if path.startswith(doc_dir):
-        return [versioned_doc_dir + path[len(doc_dir):]]
+        return [versioned_doc_dir + path[len(doc_dir) :]]
     if "/x86_64-linux-gnu" in path:
         if rng.random() < 0.5:
             return [path.replace("/x86_64-linux-gnu", "64")]
@@ -107,7 +107,9 @@ def rpm_side(name, paths):
         files.extend(rpm_path(path, rng, doc_dir, "/usr/share/doc/%s-%s/" % (name, version)))
     for path in paths[:200]:
         if ".so" in path or "/bin/" in path:
-            files.append("/usr/lib/.build-id/%02x/%s" % (rng.randrange(256), "%032x" % rng.getrandbits(128)))
+            files.append(
+                "/usr/lib/.build-id/%02x/%s" % (rng.randrange(256), "%032x" % rng.getrandbits(128))
+            )
     files.append("/usr/share/licenses/%s/COPYING" % name)
     files.sort()  # as rpm lists a package's files
     return rpm_name(name, rng), files

@@ -80,9 +80,11 @@ def forbid_lxml_parse():
 def minimal_report(body="", kind="binary", extra_attrs=""):
     """A report with test_info, the two mandatory sections and `body` inside."""
     kind_attr = "" if kind is None else f' kind="{kind}"'
-    return (f"<report{kind_attr}{extra_attrs}>"
-            "<test_info><library>libx</library>"
-            "<version1><number>1</number></version1><version2><number>2</number></version2>"
-            "</test_info>"
-            "<added_symbols/><removed_symbols/>"
-            f"{body}</report>")
+    return (
+        f"<report{kind_attr}{extra_attrs}>"
+        "<test_info><library>libx</library>"
+        "<version1><number>1</number></version1><version2><number>2</number></version2>"
+        "</test_info>"
+        "<added_symbols/><removed_symbols/>"
+        f"{body}</report>"
+    )

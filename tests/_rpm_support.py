@@ -2,6 +2,7 @@
 compiled for one architecture, packaged with rpmbuild from the build recipes of
 tests/data/rpm and installed into a private rpm database under a private
 root (never the machine's own database)."""
+
 from __future__ import annotations
 
 import os
@@ -30,12 +31,14 @@ def have_tools(arch: str) -> bool:
     if arch != "x86_64":
         tools.append(f"{arch}-linux-gnu-ld")
     return all(shutil.which(tool) for tool in tools) and (
-        arch == "x86_64" or os.path.isdir(f"/usr/{arch}-linux-gnu/lib"))
+        arch == "x86_64" or os.path.isdir(f"/usr/{arch}-linux-gnu/lib")
+    )
 
 
 def run(*args: object, cwd: Path | None = None) -> subprocess.CompletedProcess:
-    return subprocess.run([str(a) for a in args], cwd=cwd, check=True, capture_output=True,
-                          text=True)
+    return subprocess.run(
+        [str(a) for a in args], cwd=cwd, check=True, capture_output=True, text=True
+    )
 
 
 def compile_objects(arch: str, version: str, out: Path) -> Path:
@@ -50,21 +53,57 @@ def compile_objects(arch: str, version: str, out: Path) -> Path:
     (out / "vkalpha.h").write_text(prefix + (src / "vkalpha.h").read_text())
     shutil.copy(src / "vkalpha.c", out)
     debug = ["-g", "-Og"]
-    run(*cc, *debug, "-shared", "-fPIC", f"-Wl,--version-script={src / 'vkalpha.map'}",
-        "-Wl,-soname,libvkalpha.so.1", "-o", out / "libvkalpha.so.1.0.0", out / "vkalpha.c")
+    run(
+        *cc,
+        *debug,
+        "-shared",
+        "-fPIC",
+        f"-Wl,--version-script={src / 'vkalpha.map'}",
+        "-Wl,-soname,libvkalpha.so.1",
+        "-o",
+        out / "libvkalpha.so.1.0.0",
+        out / "vkalpha.c",
+    )
     for link in ("libvkalpha.so.1", "libvkalpha.so"):
         if not (out / link).is_symlink():
             (out / link).symlink_to("libvkalpha.so.1.0.0")
-    run(*cxx, *debug, "-shared", "-fPIC", "-Wl,-soname,libvkbeta.so.2", "-o", out / "libvkbeta.so.2",
-        src / "vkbeta.cpp")
+    run(
+        *cxx,
+        *debug,
+        "-shared",
+        "-fPIC",
+        "-Wl,-soname,libvkbeta.so.2",
+        "-o",
+        out / "libvkbeta.so.2",
+        src / "vkbeta.cpp",
+    )
     if version != "1.0":
         return out  # programs are built against the old version only
     # Non-PIE so that reading vk_alpha_count takes a copy relocation.
-    run(*cxx, "-fno-pic", "-no-pie", f"-I{out}", f"-I{src}", "-o", out / "vkapp", src / "vkapp.cpp",
-        f"-L{out}", "-lvkalpha", out / "libvkbeta.so.2",
-        "-Wl,--enable-new-dtags,-rpath,$ORIGIN/../lib64:$ORIGIN/../../lib64")
-    run(*cc, f"-I{out}", "-o", out / "vkprobe", src / "vkprobe.c", f"-L{out}", "-lvkalpha",
-        "-Wl,--disable-new-dtags,-rpath,$ORIGIN/../lib64")
+    run(
+        *cxx,
+        "-fno-pic",
+        "-no-pie",
+        f"-I{out}",
+        f"-I{src}",
+        "-o",
+        out / "vkapp",
+        src / "vkapp.cpp",
+        f"-L{out}",
+        "-lvkalpha",
+        out / "libvkbeta.so.2",
+        "-Wl,--enable-new-dtags,-rpath,$ORIGIN/../lib64:$ORIGIN/../../lib64",
+    )
+    run(
+        *cc,
+        f"-I{out}",
+        "-o",
+        out / "vkprobe",
+        src / "vkprobe.c",
+        f"-L{out}",
+        "-lvkalpha",
+        "-Wl,--disable-new-dtags,-rpath,$ORIGIN/../lib64",
+    )
     return out
 
 
@@ -76,9 +115,20 @@ def compile_arm32(out: Path) -> Path:
 
 def build_rpms(arch: str, version: str, objects: Path, topdir: Path) -> list[Path]:
     for recipe in RECIPES:
-        run("rpmbuild", "-bb", "--quiet", "--define", f"_topdir {topdir}",
-            "--define", f"vk_files {objects}", "--define", f"vk_version {version}",
-            "--target", arch, DATA / recipe)
+        run(
+            "rpmbuild",
+            "-bb",
+            "--quiet",
+            "--define",
+            f"_topdir {topdir}",
+            "--define",
+            f"vk_files {objects}",
+            "--define",
+            f"vk_version {version}",
+            "--target",
+            arch,
+            DATA / recipe,
+        )
     return sorted((topdir / "RPMS").rglob("*.rpm"))
 
 
@@ -86,6 +136,7 @@ def build_rpms(arch: str, version: str, objects: Path, topdir: Path) -> list[Pat
 class RpmTree:
     """Packages installed under ``root`` with their database in ``dbpath``
     (a directory inside the root, as rpm's --dbpath is taken with --root)."""
+
     arch: str
     root: Path
     dbpath: str
@@ -93,8 +144,12 @@ class RpmTree:
     rpms: list[Path]
 
     def rpm(self, *args: str) -> subprocess.CompletedProcess:
-        return subprocess.run(["rpm", "--root", str(self.root), "--dbpath", str(self.dbpath), *args],
-                              capture_output=True, text=True, check=False)
+        return subprocess.run(
+            ["rpm", "--root", str(self.root), "--dbpath", str(self.dbpath), *args],
+            capture_output=True,
+            text=True,
+            check=False,
+        )
 
     def files(self) -> list[str]:
         """Every path the database lists, as inside the root."""
@@ -127,14 +182,39 @@ def write_report(arch: str, workdir: Path, results: Path) -> Path:
     for version in ("1.0", "2.0"):
         objects = compile_objects(arch, version, workdir / f"acc-{version}")
         descriptor = workdir / f"acc-{version}.xml"
-        descriptor.write_text(f"<version>{version}</version>\n<headers>{objects / 'vkalpha.h'}</headers>\n"
-                              f"<libs>{objects / 'libvkalpha.so.1.0.0'}</libs>\n")
+        descriptor.write_text(
+            f"<version>{version}</version>\n<headers>{objects / 'vkalpha.h'}</headers>\n"
+            f"<libs>{objects / 'libvkalpha.so.1.0.0'}</libs>\n"
+        )
         descriptors.append(descriptor)
-    report = results / "compat_reports" / "libvkalpha" / "libvkalpha.so.1" / "1.0_to_2.0" / "compat_report.xml"
+    report = (
+        results
+        / "compat_reports"
+        / "libvkalpha"
+        / "libvkalpha.so.1"
+        / "1.0_to_2.0"
+        / "compat_report.xml"
+    )
     cross = [] if arch == "x86_64" else ["-cross-prefix", f"{arch}-linux-gnu"]
-    subprocess.run(["abi-compliance-checker", "-l", "libvkalpha", "-old", str(descriptors[0]),
-                    "-new", str(descriptors[1]), *cross, "-xml", "-report-path", str(report)],
-                   cwd=workdir, capture_output=True, text=True, timeout=600)
+    subprocess.run(
+        [
+            "abi-compliance-checker",
+            "-l",
+            "libvkalpha",
+            "-old",
+            str(descriptors[0]),
+            "-new",
+            str(descriptors[1]),
+            *cross,
+            "-xml",
+            "-report-path",
+            str(report),
+        ],
+        cwd=workdir,
+        capture_output=True,
+        text=True,
+        timeout=600,
+    )
     if not report.is_file():
         raise RuntimeError("abi-compliance-checker wrote no report")
     return report

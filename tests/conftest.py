@@ -2,6 +2,7 @@
 example built against version 1.0 of its libraries, the example result tree served
 over HTTP on 127.0.0.1, and a runner of the command. The impactor tests: the module,
 a recorder of its log and a fresh result tree served over HTTP per test."""
+
 import http.server
 import json
 import os
@@ -20,14 +21,16 @@ EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
 
 needs_private_mounts = pytest.mark.skipif(
     os.geteuid() != 0 or shutil.which("unshare") is None or shutil.which("gcc") is None,
-    reason="needs root, unshare and gcc: the libraries are installed in a private mount namespace")
+    reason="needs root, unshare and gcc: the libraries are installed in a private mount namespace",
+)
 
 
 @pytest.fixture(scope="session")
 def example(tmp_path_factory):
     build = tmp_path_factory.mktemp("example")
-    subprocess.run([str(EXAMPLES / "build_example.sh"), str(build)], check=True,
-                   stdout=subprocess.DEVNULL)
+    subprocess.run(
+        [str(EXAMPLES / "build_example.sh"), str(build)], check=True, stdout=subprocess.DEVNULL
+    )
     return build
 
 
@@ -47,9 +50,19 @@ def varkit(example, *args, libdir=None, env=None):
 
     Standard output must be the JSON result alone, or empty."""
     run = subprocess.run(
-        [str(EXAMPLES / "with_libraries.sh"), str(libdir or example / "installed"),
-         sys.executable, "-m", "varkit", *args],
-        capture_output=True, text=True, timeout=300, env={**os.environ, **(env or {})})
+        [
+            str(EXAMPLES / "with_libraries.sh"),
+            str(libdir or example / "installed"),
+            sys.executable,
+            "-m",
+            "varkit",
+            *args,
+        ],
+        capture_output=True,
+        text=True,
+        timeout=300,
+        env={**os.environ, **(env or {})},
+    )
     result = json.loads(run.stdout) if run.stdout else None
     return run.returncode, result, run.stderr
 

@@ -1,5 +1,6 @@
 """C++ modules behave like the Python modules they stand for: binding at import,
 late binding at call time, a fresh import re-binds."""
+
 import importlib
 import sys
 import types
@@ -18,6 +19,7 @@ def stand_in_common(**names):
 @pytest.fixture
 def reimport(monkeypatch):
     """Import a module afresh with the given sibling modules in sys.modules."""
+
     def run(dotted, **siblings):
         package, _, leaf = dotted.rpartition(".")
         # restored afterwards, like the sys.modules entries
@@ -26,6 +28,7 @@ def reimport(monkeypatch):
             monkeypatch.setitem(sys.modules, name, module)
         monkeypatch.delitem(sys.modules, dotted, raising=False)
         return importlib.import_module(dotted)
+
     return run
 
 
@@ -43,10 +46,16 @@ def test_missing_sibling_module_fails_the_import(reimport, monkeypatch):
 
 def test_fresh_import_binds_the_siblings_present_then(reimport):
     calls = []
-    first = reimport("varkit.cmdline", **{
-        "varkit.common": stand_in_common(is_valid_url=lambda url: calls.append(("a", url)))})
-    second = reimport("varkit.cmdline", **{
-        "varkit.common": stand_in_common(is_valid_url=lambda url: calls.append(("b", url)) or 1)})
+    first = reimport(
+        "varkit.cmdline",
+        **{"varkit.common": stand_in_common(is_valid_url=lambda url: calls.append(("a", url)))},
+    )
+    second = reimport(
+        "varkit.cmdline",
+        **{
+            "varkit.common": stand_in_common(is_valid_url=lambda url: calls.append(("b", url)) or 1)
+        },
+    )
     assert first is not second
     with pytest.raises(SystemExit):  # the first one's check answers None: not a valid url
         first.get_options(["--checkconf", "--search-remote", "u1"])
@@ -56,6 +65,7 @@ def test_fresh_import_binds_the_siblings_present_then(reimport):
 
 def test_replaced_names_take_effect_on_the_next_call(monkeypatch):
     from varkit import cmdline
+
     seen = []
     monkeypatch.setattr(cmdline, "is_valid_url", lambda url: seen.append(url) or True)
     assert cmdline.get_options(["--checkconf", "--search-remote", "anything"]).search_remote
@@ -64,9 +74,12 @@ def test_replaced_names_take_effect_on_the_next_call(monkeypatch):
     class OtherConf:
         remote_url = "http://other.example/"
         varkit_ver = "x"
+
     monkeypatch.setattr(cmdline, "conf", OtherConf)
-    assert cmdline.get_options(["--checkconf", "--search-remote"]).search_remote == \
-        "http://other.example/"
+    assert (
+        cmdline.get_options(["--checkconf", "--search-remote"]).search_remote
+        == "http://other.example/"
+    )
 
     monkeypatch.delattr(cmdline, "is_valid_url")
     with pytest.raises(NameError, match="is_valid_url"):
@@ -75,6 +88,7 @@ def test_replaced_names_take_effect_on_the_next_call(monkeypatch):
 
 def test_host_facilities_are_looked_up_per_call(monkeypatch, tmp_path):
     from varkit import cmdline
+
     fake_os = types.SimpleNamespace(path=types.SimpleNamespace(isdir=lambda p: p == "virtual"))
     monkeypatch.setattr(cmdline, "os", fake_os)
     options = cmdline.get_options(["--checkabi", "--with-symbol", "--search-local", "virtual"])
@@ -83,6 +97,7 @@ def test_host_facilities_are_looked_up_per_call(monkeypatch, tmp_path):
 
 def test_module_lives_where_its_dotted_name_says():
     from varkit import cmdline
+
     assert cmdline.__name__ == "varkit.cmdline"
     assert cmdline.conf is varkit.conf
     assert cmdline.__file__.endswith(".so")

@@ -1,6 +1,7 @@
 """The `varkit` command on this machine as it is: its own options, libraries
 found where the system keeps them, files it cannot check, interruption, and
 output that always parses."""
+
 import json
 import os
 import shutil
@@ -21,8 +22,12 @@ ABI = ("--checkabi", "--with-symbol", "--search-local", RESULTS)
 
 def run(*args, env=None, prefix=()):
     """(status, stdout bytes, stderr text) of the command run plainly."""
-    done = subprocess.run([*prefix, sys.executable, "-m", "varkit", *args], capture_output=True,
-                          timeout=600, env={**os.environ, **(env or {})})
+    done = subprocess.run(
+        [*prefix, sys.executable, "-m", "varkit", *args],
+        capture_output=True,
+        timeout=600,
+        env={**os.environ, **(env or {})},
+    )
     return done.returncode, done.stdout, done.stderr.decode("utf-8", "replace")
 
 
@@ -65,11 +70,14 @@ def test_every_target_is_checked(tmp_path, layout):
     for name in names:
         (tmp_path / name).write_text("#!/bin/sh\ntrue\n")
     paths = [str(tmp_path / name) for name in names]
-    args = {"repeated": [arg for path in paths for arg in ("--check-local", path)],
-            "after": ["--check-local", *paths],
-            "comma": ["--check-local", ",".join(paths)]}[layout]
-    status, out, _ = run("--checkconf", "--search-local", RESULTS, "--checkabi", "--with-symbol",
-                         *args)
+    args = {
+        "repeated": [arg for path in paths for arg in ("--check-local", path)],
+        "after": ["--check-local", *paths],
+        "comma": ["--check-local", ",".join(paths)],
+    }[layout]
+    status, out, _ = run(
+        "--checkconf", "--search-local", RESULTS, "--checkabi", "--with-symbol", *args
+    )
     checked = [(entry["dest_file"], entry["check_type"]) for entry in parsed(out)["library"]]
     assert checked == [(p, kind) for kind in ("ABI", "CONF") for p in paths]
 
@@ -81,24 +89,40 @@ def test_a_comma_in_a_real_file_name_is_kept(tmp_path):
     assert [entry["dest_file"] for entry in parsed(out)["library"]] == [str(script)]
 
 
-@pytest.mark.parametrize("args", [list(strings[:1]) + (["x"] if value else [])
-                                  for strings, value in command_line.NOT_IMPLEMENTED])
+@pytest.mark.parametrize(
+    "args",
+    [
+        list(strings[:1]) + (["x"] if value else [])
+        for strings, value in command_line.NOT_IMPLEMENTED
+    ],
+)
 def test_options_the_command_does_not_implement_are_refused(args):
     status, out, err = run(*ABI, "--check-local", "/bin/true", *args)
     assert (status, out) == (2, b"")
     assert err.count("\n") == 1 and "not implemented" in err and args[0] in err
 
 
-@pytest.mark.parametrize("args, message", [
-    (["--checkabi", "--with-symbol", "x.rpm"], "follow --check-local"),
-    (["--checkconf", "--search-remote", "--check-local", "/bin/true"], "remote_url"),
-    (["--checkconf", "--check-local", "/nonexistent/x"], "/nonexistent/x: no such file"),
-    (["--checkconf", "--search-remote", "http://127.0.0.1:9/", "--check-local", "/nonexistent/x"],
-     "/nonexistent/x: no such file"),
-    (["--checkabi", "--check-local", "/bin/true"], "needs --with-symbol"),
-    (["--checkconf", "--check-local", "a,,b"], "empty path"),
-    (["--check-local", "/bin/true"], "one of --checkabi"),
-])
+@pytest.mark.parametrize(
+    "args, message",
+    [
+        (["--checkabi", "--with-symbol", "x.rpm"], "follow --check-local"),
+        (["--checkconf", "--search-remote", "--check-local", "/bin/true"], "remote_url"),
+        (["--checkconf", "--check-local", "/nonexistent/x"], "/nonexistent/x: no such file"),
+        (
+            [
+                "--checkconf",
+                "--search-remote",
+                "http://127.0.0.1:9/",
+                "--check-local",
+                "/nonexistent/x",
+            ],
+            "/nonexistent/x: no such file",
+        ),
+        (["--checkabi", "--check-local", "/bin/true"], "needs --with-symbol"),
+        (["--checkconf", "--check-local", "a,,b"], "empty path"),
+        (["--check-local", "/bin/true"], "one of --checkabi"),
+    ],
+)
 def test_usage_errors_are_one_line(args, message, tmp_path):
     conf = tmp_path / "varkit.conf"
     conf.write_text("[varkit]\nremote_url =\n")
@@ -142,8 +166,10 @@ def test_undecodable_file_names_round_trip(tmp_path):
     assert os.fsencode(entry["dest_file"]) == raw and "Traceback" not in err
     target = tmp_path / "out.json"
     run(*ABI, "--check-local", str(tree), "-o", str(target))
-    assert os.fsencode(json.loads(target.read_bytes().decode("utf-8"))["library"][0]["dest_file"]) \
+    assert (
+        os.fsencode(json.loads(target.read_bytes().decode("utf-8"))["library"][0]["dest_file"])
         == raw
+    )
 
 
 def _drop_capabilities():
@@ -169,9 +195,13 @@ def test_files_that_cannot_be_read_are_not_checked(tmp_path):
     finally:
         (tree / "closed").chmod(0o755)
     entries = {Path(e["dest_file"]).name: e for e in parsed(out)["library"]}
-    expected = {"closed": "Permission denied", "secret": "Permission denied",
-                "dangling": "broken symbolic link", "loop": "loop of symbolic links",
-                "pipe": "FIFO"}
+    expected = {
+        "closed": "Permission denied",
+        "secret": "Permission denied",
+        "dangling": "broken symbolic link",
+        "loop": "loop of symbolic links",
+        "pipe": "FIFO",
+    }
     for name, reason in expected.items():
         assert entries[name]["verdict"] == "not checked"
         assert any(reason in text for text in entries[name]["reasons"]), entries[name]["reasons"]
@@ -190,8 +220,9 @@ def test_a_report_written_as_html_is_not_a_pass(tmp_path):
     report_dir = results / "compat_reports" / package / "libc.so.6" / "1_to_2"
     report_dir.mkdir(parents=True)
     (report_dir / "compat_report.html").write_text("<html></html>")
-    status, out, _ = run("--checkabi", "--with-symbol", "--search-local", str(results),
-                         "--check-local", libc)
+    status, out, _ = run(
+        "--checkabi", "--with-symbol", "--search-local", str(results), "--check-local", libc
+    )
     entry = parsed(out)["library"][0]
     assert entry["verdict"] == "not checked" and status == 1
     assert any("-xml" in reason for reason in entry["reasons"])
@@ -203,8 +234,15 @@ def test_a_broken_summary_costs_only_the_files_that_need_it(tmp_path):
     (results / "summary.log").write_text('{"truncated": [')
     script = tmp_path / "tool.sh"
     script.write_text("#!/bin/sh\n")
-    status, out, err = run("--checkabi", "--with-symbol", "--search-local", str(results),
-                           "--check-local", "/bin/true", str(script))
+    status, out, err = run(
+        "--checkabi",
+        "--with-symbol",
+        "--search-local",
+        str(results),
+        "--check-local",
+        "/bin/true",
+        str(script),
+    )
     program, other = parsed(out)["library"]
     assert program["verdict"] == "not checked"
     assert any("could not be completed" in reason for reason in program["reasons"])
@@ -215,8 +253,19 @@ def test_a_broken_summary_costs_only_the_files_that_need_it(tmp_path):
 @pytest.mark.parametrize("signal_number", [signal.SIGINT, signal.SIGTERM])
 def test_an_interrupted_run_reports_what_it_checked(signal_number):
     process = subprocess.Popen(
-        [sys.executable, "-m", "varkit", "--verbose", *ABI, "--check-local", "/usr/bin",
-         "/usr/sbin"], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        [
+            sys.executable,
+            "-m",
+            "varkit",
+            "--verbose",
+            *ABI,
+            "--check-local",
+            "/usr/bin",
+            "/usr/sbin",
+        ],
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+    )
     deadline = time.monotonic() + 120
     seen = b""
     while seen.count(b" type is ") < 5 and time.monotonic() < deadline:
@@ -255,8 +304,9 @@ def test_table_is_one_line_per_file_within_100_columns(tmp_path):
     assert lines[2].startswith("verdict: not checked")
 
 
-@pytest.mark.parametrize("only, listed", [("not-checked", 1), ("affected", 0),
-                                          ("not-affected,not-checked", 2)])
+@pytest.mark.parametrize(
+    "only, listed", [("not-checked", 1), ("affected", 0), ("not-affected,not-checked", 2)]
+)
 def test_only_lists_the_chosen_verdicts(tmp_path, only, listed):
     script = tmp_path / "a.sh"
     script.write_text("#!/bin/sh\n")

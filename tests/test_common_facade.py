@@ -1,5 +1,6 @@
 """varkit.common re-exports the host utilities of its modules, and a name set on
 it reaches the functions that use it, as when it was one module."""
+
 import glob
 import os
 import shutil
@@ -16,24 +17,70 @@ from varkit.logger import ABI_LOG
 
 # Every name callers bind or use from varkit.common, by the module it lives in now.
 MOVED = {
-    urls: ["is_valid_url", "is_url_reachable", "get_remote_json", "get_json_content_from_url",
-           "get_directory_list", "PROBE_TIMEOUT", "FETCH_TIMEOUT"],
-    elf: ["FileType", "get_file_type", "is_32bit_file", "get_undefined_symbols_from_file", "find_req_libs",
-          "get_soname_from_lib", "ImportedSymbols", "locate_library", "_elf", "_read_facts",
-          "_read_facts_general", "_ObjectFacts", "_facts_cache", "_type_cache"],
-    packages: ["get_belonged_rpm", "get_pkgname_by_libname", "find_reqed_rpms", "PACKAGE_DATABASES",
-               "DPKG_INFO_DIR", "_OwnershipIndex", "_get_ownership_index", "_ownership_index"],
+    urls: [
+        "is_valid_url",
+        "is_url_reachable",
+        "get_remote_json",
+        "get_json_content_from_url",
+        "get_directory_list",
+        "PROBE_TIMEOUT",
+        "FETCH_TIMEOUT",
+    ],
+    elf: [
+        "FileType",
+        "get_file_type",
+        "is_32bit_file",
+        "get_undefined_symbols_from_file",
+        "find_req_libs",
+        "get_soname_from_lib",
+        "ImportedSymbols",
+        "locate_library",
+        "_elf",
+        "_read_facts",
+        "_read_facts_general",
+        "_ObjectFacts",
+        "_facts_cache",
+        "_type_cache",
+    ],
+    packages: [
+        "get_belonged_rpm",
+        "get_pkgname_by_libname",
+        "find_reqed_rpms",
+        "PACKAGE_DATABASES",
+        "DPKG_INFO_DIR",
+        "_OwnershipIndex",
+        "_get_ownership_index",
+        "_ownership_index",
+    ],
     quiet: ["suppress_stdout"],
-    symbols: ["split_version", "structor_family", "match_symbols", "find_symbols_in_file",
-              "_IndexMemo", "_changed_indexes"],
+    symbols: [
+        "split_version",
+        "structor_family",
+        "match_symbols",
+        "find_symbols_in_file",
+        "_IndexMemo",
+        "_changed_indexes",
+    ],
 }
 # Modules and helpers callers substitute on varkit.common.
-SHARED = {"os": os, "subprocess": subprocess, "shutil": shutil, "glob": glob, "sys": sys,
-          "requests": requests, "fetch": fetch, "libpath": libpath, "ABI_LOG": ABI_LOG}
+SHARED = {
+    "os": os,
+    "subprocess": subprocess,
+    "shutil": shutil,
+    "glob": glob,
+    "sys": sys,
+    "requests": requests,
+    "fetch": fetch,
+    "libpath": libpath,
+    "ABI_LOG": ABI_LOG,
+}
 
 
-@pytest.mark.parametrize("module, name", [(m, n) for m, names in MOVED.items() for n in names],
-                         ids=lambda v: v.__name__ if isinstance(v, types.ModuleType) else v)
+@pytest.mark.parametrize(
+    "module, name",
+    [(m, n) for m, names in MOVED.items() for n in names],
+    ids=lambda v: v.__name__ if isinstance(v, types.ModuleType) else v,
+)
 def test_moved_name_is_the_same_object(module, name):
     assert getattr(common, name) is getattr(module, name)
 
@@ -45,11 +92,27 @@ def test_shared_module_names_are_still_bound(name):
 
 def test_star_export_unchanged():
     assert common.__all__ == [
-        "is_valid_url", "is_url_reachable", "get_remote_json", "get_json_content_from_url", "FileType",
-        "get_file_type", "get_belonged_rpm", "is_32bit_file", "get_undefined_symbols_from_file",
-        "find_req_libs", "find_reqed_rpms", "locate_library", "get_pkgname_by_libname",
-        "get_soname_from_lib", "get_directory_list", "suppress_stdout", "find_symbols_in_file",
-        "ImportedSymbols", "split_version", "structor_family"]
+        "is_valid_url",
+        "is_url_reachable",
+        "get_remote_json",
+        "get_json_content_from_url",
+        "FileType",
+        "get_file_type",
+        "get_belonged_rpm",
+        "is_32bit_file",
+        "get_undefined_symbols_from_file",
+        "find_req_libs",
+        "find_reqed_rpms",
+        "locate_library",
+        "get_pkgname_by_libname",
+        "get_soname_from_lib",
+        "get_directory_list",
+        "suppress_stdout",
+        "find_symbols_in_file",
+        "ImportedSymbols",
+        "split_version",
+        "structor_family",
+    ]
 
 
 def test_patched_helper_reaches_its_callers(monkeypatch):
@@ -66,16 +129,24 @@ def test_patched_module_reaches_its_users(monkeypatch):
         return subprocess.CompletedProcess(command, 0, b"demo\t/usr/lib64/libdemo.so.1\n", b"")
 
     calls: list = []
-    monkeypatch.setattr(common, "subprocess", types.SimpleNamespace(
-        run=run, PIPE=subprocess.PIPE, SubprocessError=subprocess.SubprocessError))
+    monkeypatch.setattr(
+        common,
+        "subprocess",
+        types.SimpleNamespace(
+            run=run, PIPE=subprocess.PIPE, SubprocessError=subprocess.SubprocessError
+        ),
+    )
     index = common._OwnershipIndex.from_rpm("/usr/bin/rpm")
     assert (calls[0][0], index.owners) == ("/usr/bin/rpm", {"/usr/lib64/libdemo.so.1": "demo"})
 
 
-@pytest.mark.parametrize("use, expected", [
-    ("package database", (2, "package database (none): none, 0 files")),
-    ("junk object", (3, "unreadable ELF object")),
-])
+@pytest.mark.parametrize(
+    "use, expected",
+    [
+        ("package database", (2, "package database (none): none, 0 files")),
+        ("junk object", (3, "unreadable ELF object")),
+    ],
+)
 def test_patched_logger_reaches_every_module(monkeypatch, tmp_path, use, expected):
     logged: list = []
     monkeypatch.setattr(common, "ABI_LOG", lambda level, message: logged.append((level, message)))

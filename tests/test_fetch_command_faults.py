@@ -12,6 +12,7 @@ Each property is one test over every fault of a family:
 What a file needs is measured, not assumed: each file is first checked alone
 against an undisturbed server that records the requests it answers.
 """
+
 from __future__ import annotations
 
 import http.server
@@ -34,8 +35,11 @@ from varkit import verdict as verdicts
 pytestmark = needs_private_mounts
 
 KINDS = ("--checkabi", "--with-symbol", "--checkconf", "--checkexec")
-KIND_OPTIONS = {"ABI": ("--checkabi", "--with-symbol"), "CONF": ("--checkconf",),
-                "EXEC": ("--checkexec",)}
+KIND_OPTIONS = {
+    "ABI": ("--checkabi", "--with-symbol"),
+    "CONF": ("--checkconf",),
+    "EXEC": ("--checkexec",),
+}
 PY_DIFF = "requests_py_api_diff.json"
 LISTING = "/compat_reports/libgreet/libgreet.so.1/"
 REPORT = "/compat_reports/libgreet/libgreet.so.1/1.0_to_2.0/compat_report.xml"
@@ -45,10 +49,10 @@ DAMAGES = ("truncated", "empty", "junk")
 
 @dataclass(frozen=True)
 class Fault:
-    kind: str                 # none, stop, cut, 500, reset, truncated, empty, junk
-    path: str = ""            # the document it hits (500, reset, damages)
-    k: int = -1               # stop, cut: the number of requests answered first
-    local: bool = False       # the damage is in the local tree, read from disk
+    kind: str  # none, stop, cut, 500, reset, truncated, empty, junk
+    path: str = ""  # the document it hits (500, reset, damages)
+    k: int = -1  # stop, cut: the number of requests answered first
+    local: bool = False  # the damage is in the local tree, read from disk
 
     @property
     def name(self) -> str:
@@ -57,8 +61,11 @@ class Fault:
 
 
 def damaged(body: bytes, how: str) -> bytes:
-    return {"truncated": body[: len(body) // 2], "empty": b"",
-            "junk": b"<html><body>Bad gateway</body></html>\n"}[how]
+    return {
+        "truncated": body[: len(body) // 2],
+        "empty": b"",
+        "junk": b"<html><body>Bad gateway</body></html>\n",
+    }[how]
 
 
 class _Tree(http.server.ThreadingHTTPServer):
@@ -73,8 +80,9 @@ class _Tree(http.server.ThreadingHTTPServer):
         self.stopped = False
         self.lock = threading.Lock()
         super().__init__(("127.0.0.1", 0), partial(_Handler, directory=str(directory)))
-        threading.Thread(target=self.serve_forever, kwargs={"poll_interval": 0.05},
-                         daemon=True).start()
+        threading.Thread(
+            target=self.serve_forever, kwargs={"poll_interval": 0.05}, daemon=True
+        ).start()
 
     @property
     def url(self) -> str:
@@ -181,9 +189,19 @@ with open(sys.argv[2], "w") as out:
 
 def _run_all(example: Path, work: Path, jobs: list[list[str]]) -> list[dict]:
     (work / "jobs.json").write_text(json.dumps(jobs))
-    subprocess.run([str(EXAMPLES / "with_libraries.sh"), str(example / "installed"), sys.executable,
-                    "-c", _DRIVER, str(work / "jobs.json"), str(work / "answers.json")],
-                   check=True, timeout=1800)
+    subprocess.run(
+        [
+            str(EXAMPLES / "with_libraries.sh"),
+            str(example / "installed"),
+            sys.executable,
+            "-c",
+            _DRIVER,
+            str(work / "jobs.json"),
+            str(work / "answers.json"),
+        ],
+        check=True,
+        timeout=1800,
+    )
     return json.loads((work / "answers.json").read_text())
 
 
@@ -197,8 +215,9 @@ class Outcome:
 
     def verdicts(self) -> dict[tuple[str, str], str]:
         result = json.loads(self.stdout)
-        return {(Path(e["dest_file"]).name, e["check_type"]): e["verdict"]
-                for e in result["library"]}
+        return {
+            (Path(e["dest_file"]).name, e["check_type"]): e["verdict"] for e in result["library"]
+        }
 
 
 @pytest.fixture(scope="module")
@@ -221,22 +240,27 @@ def scene(example, tmp_path_factory):
     whole = _Tree(tree, Fault("none"))
     jobs = [remote(whole, str(apps))] + [
         remote(server, str(apps / name), kinds=KIND_OPTIONS[kind])
-        for (name, kind), server in alone.items()]
+        for (name, kind), server in alone.items()
+    ]
     answers = _run_all(example, work, jobs)
-    undisturbed = Outcome(Fault("none"), answers[0]["status"], answers[0]["stdout"],
-                          answers[0]["stderr"], whole.log)
-    needs = {key: {(method, path) for method, path, _ in server.log}
-             for key, server in alone.items()}
+    undisturbed = Outcome(
+        Fault("none"), answers[0]["status"], answers[0]["stdout"], answers[0]["stderr"], whole.log
+    )
+    needs = {
+        key: {(method, path) for method, path, _ in server.log} for key, server in alone.items()
+    }
     for server in [whole, *alone.values()]:
         server.close()
 
     count = len(undisturbed.log)
-    faults = ([Fault("stop", k=k) for k in range(count + 1)]
-              + [Fault("cut", k=k) for k in range(count)]
-              + [Fault("500", path) for path in [LISTING, *DOCUMENTS]]
-              + [Fault("reset", path) for path in [LISTING, REPORT, "/summary.log"]]
-              + [Fault(how, path) for path in DOCUMENTS for how in DAMAGES]
-              + [Fault(how, path, local=True) for path in DOCUMENTS for how in DAMAGES])
+    faults = (
+        [Fault("stop", k=k) for k in range(count + 1)]
+        + [Fault("cut", k=k) for k in range(count)]
+        + [Fault("500", path) for path in [LISTING, *DOCUMENTS]]
+        + [Fault("reset", path) for path in [LISTING, REPORT, "/summary.log"]]
+        + [Fault(how, path) for path in DOCUMENTS for how in DAMAGES]
+        + [Fault(how, path, local=True) for path in DOCUMENTS for how in DAMAGES]
+    )
     servers: dict[Fault, Optional[_Tree]] = {}
     jobs = []
     for index, fault in enumerate(faults):
@@ -254,15 +278,32 @@ def scene(example, tmp_path_factory):
     outcomes = []
     for fault, answer in zip(faults, answers):
         server = servers[fault]
-        outcomes.append(Outcome(fault, answer["status"], answer["stdout"], answer["stderr"],
-                                server.log if server else []))
+        outcomes.append(
+            Outcome(
+                fault,
+                answer["status"],
+                answer["stdout"],
+                answer["stderr"],
+                server.log if server else [],
+            )
+        )
         if server is not None and not server.stopped:
             server.close()
-    local_baseline = _run_all(example, work, [
-        [*KINDS, "--search-local", str(tree), "--check-local", str(apps)]])[0]
-    return {"undisturbed": undisturbed, "needs": needs, "outcomes": outcomes,
-            "local": Outcome(Fault("none", local=True), local_baseline["status"],
-                             local_baseline["stdout"], local_baseline["stderr"], [])}
+    local_baseline = _run_all(
+        example, work, [[*KINDS, "--search-local", str(tree), "--check-local", str(apps)]]
+    )[0]
+    return {
+        "undisturbed": undisturbed,
+        "needs": needs,
+        "outcomes": outcomes,
+        "local": Outcome(
+            Fault("none", local=True),
+            local_baseline["status"],
+            local_baseline["stdout"],
+            local_baseline["stderr"],
+            [],
+        ),
+    }
 
 
 FAMILIES = ["stop", "cut", "500", "reset", "damaged-remote", "damaged-local"]
@@ -282,12 +323,16 @@ def _of(scene, family: str) -> list[Outcome]:
 
 def test_the_undisturbed_run_is_the_reference(scene):
     before = scene["undisturbed"].verdicts()
-    assert set(before.values()) >= {verdicts.AFFECTED, verdicts.MAYBE_AFFECTED,
-                                    verdicts.NOT_AFFECTED}
+    assert set(before.values()) >= {
+        verdicts.AFFECTED,
+        verdicts.MAYBE_AFFECTED,
+        verdicts.NOT_AFFECTED,
+    }
     local = scene["local"].verdicts()
     # The executable check reads remote results only; the rest is the same.
-    assert {k: v for k, v in local.items() if k[1] != "EXEC"} == \
-        {k: v for k, v in before.items() if k[1] != "EXEC"}
+    assert {k: v for k, v in local.items() if k[1] != "EXEC"} == {
+        k: v for k, v in before.items() if k[1] != "EXEC"
+    }
     assert {v for k, v in local.items() if k[1] == "EXEC"} == {verdicts.NOT_CHECKED}
     assert all(answered for _, _, answered in scene["undisturbed"].log)
 
@@ -329,7 +374,8 @@ def test_a_fault_costs_only_the_files_that_needed_what_failed(scene, family):
                 if verdict != before[key]:
                     problems.append((outcome.fault.name, key, before[key], verdict))
             elif verdict not in (before[key], verdicts.NOT_CHECKED) or (
-                    verdict == verdicts.NOT_AFFECTED):
+                verdict == verdicts.NOT_AFFECTED
+            ):
                 problems.append((outcome.fault.name, key, before[key], verdict))
     assert not problems
 

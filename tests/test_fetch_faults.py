@@ -87,7 +87,9 @@ def _bomb(handler: http.server.BaseHTTPRequestHandler, count: int) -> None:
 
 
 class _Server:
-    def __init__(self, behaviour: Callable[[http.server.BaseHTTPRequestHandler, int], None]) -> None:
+    def __init__(
+        self, behaviour: Callable[[http.server.BaseHTTPRequestHandler, int], None]
+    ) -> None:
         self.count = 0
         server = self
 
@@ -142,7 +144,9 @@ def short_deadline(monkeypatch: pytest.MonkeyPatch) -> float:
     [_status(500), _status(403), _truncated, _junk, _drip, _endless, _bomb],
     ids=["500", "403", "truncated", "junk", "drip", "endless", "gzip-bomb"],
 )
-def test_a_document_that_cannot_be_had_raises_naming_its_url(serve, short_deadline, behaviour) -> None:
+def test_a_document_that_cannot_be_had_raises_naming_its_url(
+    serve, short_deadline, behaviour
+) -> None:
     server = serve(behaviour)
     rss_before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
     started = time.monotonic()
@@ -215,14 +219,17 @@ def test_one_call_of_a_driver_fetches_each_document_once(tmp_path, driver) -> No
         def log_message(self, *args: object) -> None:
             pass
 
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), partial(Handler, directory=str(tree)))
+    server = http.server.ThreadingHTTPServer(
+        ("127.0.0.1", 0), partial(Handler, directory=str(tree))
+    )
     threading.Thread(target=server.serve_forever, daemon=True).start()
     for name in ("a", "b", "c"):
         shutil.copy("/bin/true", tmp_path / name)
     result: dict = {"library": []}
     try:
-        getattr(impactor, driver)(f"http://127.0.0.1:{server.server_address[1]}/", str(tmp_path),
-                                  result, "ABI")
+        getattr(impactor, driver)(
+            f"http://127.0.0.1:{server.server_address[1]}/", str(tmp_path), result, "ABI"
+        )
     finally:
         server.shutdown()
         server.server_close()

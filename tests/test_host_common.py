@@ -33,11 +33,17 @@ def elf(tmp_path_factory):
     d = tmp_path_factory.mktemp("elf")
     (d / "demo.c").write_text("int demo_add(int a, int b) { return a + b; }\n")
     (d / "prog.c").write_text(
-        '#include <stdio.h>\nint demo_add(int, int);\n'
+        "#include <stdio.h>\nint demo_add(int, int);\n"
         'int main(void) { printf("%d\\n", demo_add(1, 2)); return 0; }\n'
     )
-    f = {"dir": d, "lib": d / "libdemo.so.1.0", "prog": d / "prog", "pie": d / "pie", "nopie": d / "nopie",
-         "obj": d / "demo.o"}
+    f = {
+        "dir": d,
+        "lib": d / "libdemo.so.1.0",
+        "prog": d / "prog",
+        "pie": d / "pie",
+        "nopie": d / "nopie",
+        "obj": d / "demo.o",
+    }
     _cc("-shared", "-fPIC", "-Wl,-soname,libdemo.so.1", "-o", f["lib"], d / "demo.c")
     os.symlink(f["lib"].name, d / "libdemo.so.1")
     _cc("-o", f["prog"], d / "prog.c", "-Wl,--no-as-needed", f["lib"], "-lm", "-Wl,-rpath,$ORIGIN")
@@ -49,8 +55,13 @@ def elf(tmp_path_factory):
 
 @pytest.mark.parametrize(
     "name, expected",
-    [("lib", FileType.DYNAMIC_LIBRARY), ("prog", FileType.BINARY_EXECUTABLE),
-     ("pie", FileType.BINARY_EXECUTABLE), ("nopie", FileType.BINARY_EXECUTABLE), ("obj", FileType.OTHER)],
+    [
+        ("lib", FileType.DYNAMIC_LIBRARY),
+        ("prog", FileType.BINARY_EXECUTABLE),
+        ("pie", FileType.BINARY_EXECUTABLE),
+        ("nopie", FileType.BINARY_EXECUTABLE),
+        ("obj", FileType.OTHER),
+    ],
 )
 def test_elf_file_types(elf, name, expected):
     assert common.get_file_type(str(elf[name])) == expected
@@ -58,7 +69,11 @@ def test_elf_file_types(elf, name, expected):
 
 def test_runnable_system_library_is_a_library():
     # libc.so.6 names a program interpreter, like a PIE, but is a library.
-    libc = [p for p in (os.path.join(d, "libc.so.6") for d in libpath.loader_dirs()) if os.path.isfile(p)]
+    libc = [
+        p
+        for p in (os.path.join(d, "libc.so.6") for d in libpath.loader_dirs())
+        if os.path.isfile(p)
+    ]
     if not libc:
         pytest.skip("no glibc here")
     assert common.get_file_type(libc[0]) == FileType.DYNAMIC_LIBRARY
@@ -66,13 +81,15 @@ def test_runnable_system_library_is_a_library():
 
 @pytest.mark.parametrize(
     "name, content, expected",
-    [("tool.py", "print(1)\n", FileType.PYTHON_FILE),
-     ("tool", "#!/usr/bin/env -S python3 -u\nprint(1)\n", FileType.PYTHON_FILE),
-     ("page.php", "<?php echo 1;\n", FileType.PHP_FILE),
-     ("page", "#!/usr/bin/php -q\n<?php\n", FileType.PHP_FILE),
-     ("app.jar", "PK", FileType.JAVA_FILE),
-     ("run.sh", "#!/bin/sh\necho\n", FileType.OTHER),
-     ("notes.txt", "python\n", FileType.OTHER)],
+    [
+        ("tool.py", "print(1)\n", FileType.PYTHON_FILE),
+        ("tool", "#!/usr/bin/env -S python3 -u\nprint(1)\n", FileType.PYTHON_FILE),
+        ("page.php", "<?php echo 1;\n", FileType.PHP_FILE),
+        ("page", "#!/usr/bin/php -q\n<?php\n", FileType.PHP_FILE),
+        ("app.jar", "PK", FileType.JAVA_FILE),
+        ("run.sh", "#!/bin/sh\necho\n", FileType.OTHER),
+        ("notes.txt", "python\n", FileType.OTHER),
+    ],
 )
 def test_script_file_types(tmp_path, name, content, expected):
     path = tmp_path / name
@@ -83,7 +100,10 @@ def test_script_file_types(tmp_path, name, content, expected):
 def test_elf_facts(elf):
     prog, lib = str(elf["prog"]), str(elf["lib"])
     assert common.find_req_libs(prog)[:3] == ["libdemo.so.1", "libm.so.6", "libc.so.6"]
-    assert (common.get_soname_from_lib(lib), common.get_soname_from_lib(prog)) == ("libdemo.so.1", "")
+    assert (common.get_soname_from_lib(lib), common.get_soname_from_lib(prog)) == (
+        "libdemo.so.1",
+        "",
+    )
     used = common.get_undefined_symbols_from_file(prog)
     assert {"demo_add", "printf"} <= used and "main" not in used
     assert "demo_add" not in common.get_undefined_symbols_from_file(lib)
@@ -104,7 +124,9 @@ def bad_files(tmp_path, elf):
     (tmp_path / "truncated").write_bytes(elf["prog"].read_bytes()[:100])
     (tmp_path / "empty").write_bytes(b"")
     os.mkfifo(tmp_path / "fifo")  # opening it would block
-    return {k: tmp_path / k for k in ("text", "truncated", "empty", "fifo", "missing")} | {"dir": tmp_path}
+    return {k: tmp_path / k for k in ("text", "truncated", "empty", "fifo", "missing")} | {
+        "dir": tmp_path
+    }
 
 
 @pytest.mark.parametrize("kind", ["text", "truncated", "empty", "fifo", "dir", "missing"])
@@ -120,6 +142,7 @@ def test_non_elf_gives_empty_answers(bad_files, kind):
 
 # --- package ownership ------------------------------------------------------
 
+
 @pytest.fixture
 def fake_dpkg(tmp_path, elf, monkeypatch):
     info = tmp_path / "info"
@@ -131,9 +154,14 @@ def fake_dpkg(tmp_path, elf, monkeypatch):
     return index
 
 
-@pytest.mark.parametrize("path, owner", [("/lib/liboldstyle.so.3", "oldlib"),
-                                         ("/usr/lib/liboldstyle.so.3", "oldlib"),
-                                         ("/usr/lib/unlisted.so", "")])
+@pytest.mark.parametrize(
+    "path, owner",
+    [
+        ("/lib/liboldstyle.so.3", "oldlib"),
+        ("/usr/lib/liboldstyle.so.3", "oldlib"),
+        ("/usr/lib/unlisted.so", ""),
+    ],
+)
 def test_ownership_lists_and_usr_merge(fake_dpkg, path, owner):
     assert common.get_belonged_rpm(path) == owner
 
@@ -199,7 +227,9 @@ def server(tmp_path_factory):
         (root / sub / "index.html").write_text(page)
     (root / "tree" / "notes.txt").write_text("x")
     (root / "doc.json").write_text(json.dumps([{"b": 1, "a": [2]}]))
-    httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(_Handler, directory=str(root)))
+    httpd = http.server.ThreadingHTTPServer(
+        ("127.0.0.1", 0), functools.partial(_Handler, directory=str(root))
+    )
     threading.Thread(target=httpd.serve_forever, daemon=True).start()
     yield f"http://127.0.0.1:{httpd.server_address[1]}/"
     httpd.shutdown()
@@ -214,9 +244,19 @@ def _closed_port_url():
 
 @pytest.mark.parametrize(
     "url, valid",
-    [("http://host/", True), ("https://host:8443/a/b", True), ("http://[::1]/", True),
-     ("ftp://host/", False), ("http://", False), ("http://host:99999/", False),
-     (" http://host/", False), ("http://ho st/", False), ("/srv/results", False), ("", False), (None, False)],
+    [
+        ("http://host/", True),
+        ("https://host:8443/a/b", True),
+        ("http://[::1]/", True),
+        ("ftp://host/", False),
+        ("http://", False),
+        ("http://host:99999/", False),
+        (" http://host/", False),
+        ("http://ho st/", False),
+        ("/srv/results", False),
+        ("", False),
+        (None, False),
+    ],
 )
 def test_is_valid_url(url, valid):
     assert common.is_valid_url(url) is valid
@@ -240,15 +280,22 @@ def test_json_documents(server):
 
 @pytest.mark.parametrize(
     "path, names",
-    [("tree/", ["1.0-1.1", "a b", "zeta"]), ("tree", ["1.0-1.1", "a b", "zeta"]),
-     ("tree/zeta/", []), ("missing/", []), ("nginx/pkg/", ["1.0-2.0", "café"]),
-     ("apache/pkg/", ["v2", "a b"]), (None, [])],
+    [
+        ("tree/", ["1.0-1.1", "a b", "zeta"]),
+        ("tree", ["1.0-1.1", "a b", "zeta"]),
+        ("tree/zeta/", []),
+        ("missing/", []),
+        ("nginx/pkg/", ["1.0-2.0", "café"]),
+        ("apache/pkg/", ["v2", "a b"]),
+        (None, []),
+    ],
 )
 def test_directory_list(server, path, names):
     assert common.get_directory_list(server + path if path else _closed_port_url()) == names
 
 
 # --- standard output ----------------------------------------------------------
+
 
 def test_suppress_stdout_in_process(capsys, tmp_path):
     out = tmp_path / "out.txt"
@@ -279,6 +326,7 @@ def test_suppress_stdout_descriptor(tmp_path):
 
 # --- symbol matching ----------------------------------------------------------
 
+
 def _table():
     return prettytable.PrettyTable(["Package Name", "Related file", "Symbol"])
 
@@ -286,11 +334,19 @@ def _table():
 def test_find_symbols_records_sorted_matches(capsys):
     table = _table()
     result = {"affected_symbols": ["kept"]}
-    used = common.find_symbols_in_file({"zeta", "alpha", "gone", None}, result, "libdemo1", "libdemo.so.1",
-                                       table, symbol_list={"alpha", "zeta", "printf"})
+    used = common.find_symbols_in_file(
+        {"zeta", "alpha", "gone", None},
+        result,
+        "libdemo1",
+        "libdemo.so.1",
+        table,
+        symbol_list={"alpha", "zeta", "printf"},
+    )
     assert used is True
-    assert table.rows == [["libdemo1", "libdemo.so.1", "alpha"],
-                                           ["libdemo1", "libdemo.so.1", "zeta"]]
+    assert table.rows == [
+        ["libdemo1", "libdemo.so.1", "alpha"],
+        ["libdemo1", "libdemo.so.1", "zeta"],
+    ]
     assert result["affected_symbols"][0] == "kept"
     assert [r["symbol"] for r in result["affected_symbols"][1:]] == ["alpha", "zeta"]
     assert "alpha" in capsys.readouterr().out
@@ -299,7 +355,10 @@ def test_find_symbols_records_sorted_matches(capsys):
 @pytest.mark.parametrize("symbol_list", [{"printf"}, set(), None])
 def test_find_symbols_without_matches(capsys, symbol_list):
     table, result = _table(), {}
-    assert common.find_symbols_in_file(["alpha"], result, "p", "l", table, symbol_list=symbol_list) is False
+    assert (
+        common.find_symbols_in_file(["alpha"], result, "p", "l", table, symbol_list=symbol_list)
+        is False
+    )
     assert table.rows == [] and result == {} and capsys.readouterr().out == ""
 
 
@@ -309,7 +368,9 @@ def test_soname_follows_the_file_when_it_is_replaced(tmp_path):
         source = tmp_path / "swap.c"
         source.write_text("int swap_value(void) { return 1; }\n")
         built = tmp_path / "built.so"
-        subprocess.run(["gcc", "-shared", "-fPIC", f"-Wl,-soname,{soname}", "-o", str(built),
-                        str(source)], check=True)
+        subprocess.run(
+            ["gcc", "-shared", "-fPIC", f"-Wl,-soname,{soname}", "-o", str(built), str(source)],
+            check=True,
+        )
         os.replace(built, library)  # a new inode, as a package upgrade installs it
         assert common.get_soname_from_lib(str(library)) == soname

@@ -29,9 +29,22 @@ def _defaults():
 
 @pytest.mark.parametrize(
     "content",
-    [None, "remote_url = http://nowhere/\n", "[varkit]\nremote_url\n", "[varkit]\n[varkit]\n",
-     "[other]\nremote_url = http://x/\n", b"[varkit]\nremote_url = \xff\n"],
-    ids=["missing", "no-section-header", "no-value", "duplicate-section", "wrong-section", "not-utf8"],
+    [
+        None,
+        "remote_url = http://nowhere/\n",
+        "[varkit]\nremote_url\n",
+        "[varkit]\n[varkit]\n",
+        "[other]\nremote_url = http://x/\n",
+        b"[varkit]\nremote_url = \xff\n",
+    ],
+    ids=[
+        "missing",
+        "no-section-header",
+        "no-value",
+        "duplicate-section",
+        "wrong-section",
+        "not-utf8",
+    ],
 )
 def test_bad_file_gives_defaults_and_one_warning(tmp_path, content):
     path = tmp_path / "varkit.conf"
@@ -47,10 +60,14 @@ def test_bad_file_gives_defaults_and_one_warning(tmp_path, content):
 
 def test_values_are_read(tmp_path):
     path = tmp_path / "varkit.conf"
-    path.write_text("[varkit]\nremote_url = http://results.test/a%20b/\nsummary_log=s.json\nunknown = 1\n")
+    path.write_text(
+        "[varkit]\nremote_url = http://results.test/a%20b/\nsummary_log=s.json\nunknown = 1\n"
+    )
     run = _import_varkit(path)
     assert run.stderr == ""
-    expected = dict(_defaults(), remote_url="http://results.test/a%20b/", summary_log="s.json", source=str(path))
+    expected = dict(
+        _defaults(), remote_url="http://results.test/a%20b/", summary_log="s.json", source=str(path)
+    )
     assert json.loads(run.stdout) == expected
 
 

@@ -28,7 +28,15 @@ def _general(path: str) -> tuple[object, ...]:
 
 
 def _rendering(facts: common._ObjectFacts) -> tuple[object, ...]:
-    return (facts.kind, facts.is32, sorted(facts.imported), facts.imported.versions, facts.needed, facts.soname, facts.link)
+    return (
+        facts.kind,
+        facts.is32,
+        sorted(facts.imported),
+        facts.imported.versions,
+        facts.needed,
+        facts.soname,
+        facts.link,
+    )
 
 
 def _native(path: str) -> tuple[object, ...]:
@@ -59,7 +67,9 @@ def _damaged_copies(tmp_path: Path, source: str, count: int) -> list[str]:
     return copies
 
 
-@pytest.mark.parametrize("source", ["/usr/bin/bash", shutil.which("ls") or "/bin/ls", "/lib/x86_64-linux-gnu/libc.so.6"])
+@pytest.mark.parametrize(
+    "source", ["/usr/bin/bash", shutil.which("ls") or "/bin/ls", "/lib/x86_64-linux-gnu/libc.so.6"]
+)
 def test_damaged_objects_read_as_pyelftools_reads_them(tmp_path: Path, source: str) -> None:
     if not os.path.isfile(source):
         pytest.skip(f"{source} missing")
@@ -89,10 +99,10 @@ def _version_chains_that_never_end(source: str, target: Path) -> None:
         index = next(i for i, s in enumerate(elf.iter_sections()) if s.name == ".gnu.version_r")
         header = elf["e_shoff"] + index * elf["e_shentsize"]
         offset, size = section["sh_offset"], section["sh_size"]
-    data[header + 44:header + 48] = (0xFFFFFFFF).to_bytes(4, "little")  # sh_info: entries
+    data[header + 44 : header + 48] = (0xFFFFFFFF).to_bytes(4, "little")  # sh_info: entries
     for record in range(offset, offset + size - 15, 16):
-        data[record + 12:record + 16] = bytes(4)  # vn_next / vna_next: 0, back to itself
-    data[offset + 2:offset + 4] = (0xFFFF).to_bytes(2, "little")  # vn_cnt of the first entry
+        data[record + 12 : record + 16] = bytes(4)  # vn_next / vna_next: 0, back to itself
+    data[offset + 2 : offset + 4] = (0xFFFF).to_bytes(2, "little")  # vn_cnt of the first entry
     target.write_bytes(bytes(data))
 
 
@@ -105,8 +115,18 @@ def test_looping_version_records_end(tmp_path: Path) -> None:
     _version_chains_that_never_end(source, looping)
     # In a child process, so that a reader that loops fails the test instead of hanging it.
     done = subprocess.run(
-        [sys.executable, "-c", ("import sys; from varkit import common; "
-         "print(sorted(common._read_facts(sys.argv[1]).imported))"), str(looping)],
-        capture_output=True, text=True, timeout=120)
+        [
+            sys.executable,
+            "-c",
+            (
+                "import sys; from varkit import common; "
+                "print(sorted(common._read_facts(sys.argv[1]).imported))"
+            ),
+            str(looping),
+        ],
+        capture_output=True,
+        text=True,
+        timeout=120,
+    )
     assert done.returncode == 0, done.stderr
     assert done.stdout.strip() == str(sorted(common._read_facts(source).imported))

@@ -1,5 +1,6 @@
 """Libraries found as the dynamic loader finds them: RPATH/RUNPATH with
 $ORIGIN, ld.so.conf with its includes, only objects of the program's class."""
+
 import os
 import shutil
 import subprocess
@@ -17,14 +18,34 @@ def build(tmp_path, *, tag, bits=64):
     lib_dir.mkdir(parents=True)
     source = tmp_path / "demo.c"
     source.write_text("int demo(void) { return 1; }\n")
-    subprocess.run(["gcc", f"-m{bits}", "-shared", "-fPIC", "-Wl,-soname,libdemo.so.1", "-o",
-                    str(lib_dir / "libdemo.so.1"), str(source)], check=True)
+    subprocess.run(
+        [
+            "gcc",
+            f"-m{bits}",
+            "-shared",
+            "-fPIC",
+            "-Wl,-soname,libdemo.so.1",
+            "-o",
+            str(lib_dir / "libdemo.so.1"),
+            str(source),
+        ],
+        check=True,
+    )
     main = tmp_path / "main.c"
     main.write_text("int demo(void);\nint main(void) { return demo(); }\n")
     flag = "--enable-new-dtags" if tag == "runpath" else "--disable-new-dtags"
     program = tmp_path / "bin" / "prog"
-    subprocess.run(["gcc", "-o", str(program), str(main), str(lib_dir / "libdemo.so.1"),
-                    f"-Wl,{flag},-rpath,$ORIGIN/lib"], check=True)
+    subprocess.run(
+        [
+            "gcc",
+            "-o",
+            str(program),
+            str(main),
+            str(lib_dir / "libdemo.so.1"),
+            f"-Wl,{flag},-rpath,$ORIGIN/lib",
+        ],
+        check=True,
+    )
     return program, lib_dir / "libdemo.so.1"
 
 
@@ -42,8 +63,11 @@ def test_objects_of_another_class_are_skipped(tmp_path):
         program, library = build(tmp_path, tag="runpath", bits=64)
         wrong = tmp_path / "wrong.c"
         wrong.write_text("int demo(void) { return 2; }\n")
-        subprocess.run(["gcc", "-m32", "-shared", "-fPIC", "-o", str(library), str(wrong)],
-                       check=True, stderr=subprocess.DEVNULL)
+        subprocess.run(
+            ["gcc", "-m32", "-shared", "-fPIC", "-o", str(library), str(wrong)],
+            check=True,
+            stderr=subprocess.DEVNULL,
+        )
     except subprocess.CalledProcessError:
         pytest.skip("no 32-bit toolchain")
     # the only libdemo.so.1 in the program's RUNPATH is 32-bit: not the one it loads

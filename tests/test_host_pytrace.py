@@ -6,7 +6,7 @@ import pytest
 
 from varkit import common, modtrace, surfacediff
 
-SCRIPT = '''\
+SCRIPT = """\
 from __future__ import annotations
 import os, xml.dom.minidom as md
 from requests.adapters import HTTPAdapter
@@ -22,7 +22,7 @@ def f():
     os.path.join("a", "b")
     make().method()
     print(md)
-'''
+"""
 
 
 @pytest.fixture
@@ -51,17 +51,20 @@ def test_packages_of_modules():
     assert list(found.values()) == [["elftools"]]
     (owner,) = found
     import elftools
+
     providers = importlib.metadata.packages_distributions().get("elftools", [])
     assert owner in providers or owner == common.get_belonged_rpm(elftools.__file__)
 
 
 @pytest.mark.parametrize(
     "changed, affected",
-    [(["numpy.dot"], True),            # called through an alias
-     (["json.loads"], True),           # imported under another name
-     (["os.path.join"], True),         # exact dotted call
-     (["requests.api.method"], True),  # same last component
-     (["numpy.linalg.inv", None], False)],
+    [
+        (["numpy.dot"], True),  # called through an alias
+        (["json.loads"], True),  # imported under another name
+        (["os.path.join"], True),  # exact dotted call
+        (["requests.api.method"], True),  # same last component
+        (["numpy.linalg.inv", None], False),
+    ],
 )
 def test_changed_functions_in_calls(script, changed, affected):
     result = {"py_affected_functions": ["kept"]}

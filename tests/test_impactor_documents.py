@@ -1,21 +1,31 @@
 """Reading the summary, Python API diff and configuration-diff documents."""
+
 import json
 
 import pytest
 
 SUMMARY = [
-    {"name": "zlib", "library": [
-        {"so_name": "libz.so.1", "removed_symbols": ["inflate", "deflate"]},
-        {"so_name": "libq.so.2", "lib_soname_ver_change": ["libq.so.2", "libq.so.3"]},
-        {"removed_symbols": ["orphan"]},
-    ]},
+    {
+        "name": "zlib",
+        "library": [
+            {"so_name": "libz.so.1", "removed_symbols": ["inflate", "deflate"]},
+            {"so_name": "libq.so.2", "lib_soname_ver_change": ["libq.so.2", "libq.so.3"]},
+            {"removed_symbols": ["orphan"]},
+        ],
+    },
     {"name": "no-libraries"},
-    {"name": "zlib-extra", "library": [
-        {"so_name": "libz.so.1", "removed_symbols": ["inflate"],
-         "lib_soname_ver_change": ["libz.so.1", "libz.so.2"]},
-        {"so_name": "libe.so", "removed_symbols": []},
-        {"so_name": "LIBZ.SO.1", "removed_symbols": ["upper"]},
-    ]},
+    {
+        "name": "zlib-extra",
+        "library": [
+            {
+                "so_name": "libz.so.1",
+                "removed_symbols": ["inflate"],
+                "lib_soname_ver_change": ["libz.so.1", "libz.so.2"],
+            },
+            {"so_name": "libe.so", "removed_symbols": []},
+            {"so_name": "LIBZ.SO.1", "removed_symbols": ["upper"]},
+        ],
+    },
 ]
 
 
@@ -24,29 +34,36 @@ def packages(impactor, monkeypatch):
     monkeypatch.setattr(impactor, "get_pkgname_by_libname", lambda name: "pkg-" + name)
 
 
-@pytest.mark.parametrize("name, symbols, found, changes", [
-    ("libz.so.1", {"inflate", "deflate"}, True, [("libz.so.1", "libz.so.2")]),
-    ("libq.so.2", set(), True, [("libq.so.2", "libq.so.3")]),
-    ("libe.so", set(), True, []),
-    ("libnone.so", set(), False, []),
-    (None, set(), False, []),
-])
+@pytest.mark.parametrize(
+    "name, symbols, found, changes",
+    [
+        ("libz.so.1", {"inflate", "deflate"}, True, [("libz.so.1", "libz.so.2")]),
+        ("libq.so.2", set(), True, [("libq.so.2", "libq.so.3")]),
+        ("libe.so", set(), True, []),
+        ("libnone.so", set(), False, []),
+        (None, set(), False, []),
+    ],
+)
 def test_summary_lookup(impactor, packages, log, tmp_path, name, symbols, found, changes):
     path = tmp_path / "summary.json"
     path.write_text(json.dumps(SUMMARY))
     d = {"lib_soname_ver_change": [{"earlier": True}]}
     result = impactor.get_removed_symbols_from_summary(str(path), name, d)
     assert result == (symbols, found) and isinstance(result[0], set)
-    assert d["lib_soname_ver_change"][1:] == [{"pkg_name": "pkg-" + name, "old": old, "new": new}
-                                              for old, new in changes]
+    assert d["lib_soname_ver_change"][1:] == [
+        {"pkg_name": "pkg-" + name, "old": old, "new": new} for old, new in changes
+    ]
     assert log == [(3, "lib_soname_ver_change: %s" % name)] * len(changes)
 
 
-@pytest.mark.parametrize("path, line", [
-    ("", (3, "Summary file  is not found.")),
-    (None, (3, "Summary file None is not found.")),
-    ("/nonexistent/summary.json", (1, "Summary file /nonexistent/summary.json is lost.")),
-])
+@pytest.mark.parametrize(
+    "path, line",
+    [
+        ("", (3, "Summary file  is not found.")),
+        (None, (3, "Summary file None is not found.")),
+        ("/nonexistent/summary.json", (1, "Summary file /nonexistent/summary.json is lost.")),
+    ],
+)
 def test_summary_missing(impactor, log, path, line):
     d = {}
     assert impactor.get_removed_symbols_from_summary(path, "libz.so.1", d) == ([], False)
@@ -59,31 +76,41 @@ def test_reachable_summary_is_never_read_locally(impactor, packages, remote, mon
     url = remote.url + "summary.json"
     decoy = tmp_path / url.replace("//", "/")
     decoy.parent.mkdir(parents=True)
-    decoy.write_text(json.dumps([{"library": [{"so_name": "libz.so.1", "removed_symbols": ["decoy"]}]}]))
+    decoy.write_text(
+        json.dumps([{"library": [{"so_name": "libz.so.1", "removed_symbols": ["decoy"]}]}])
+    )
     monkeypatch.chdir(tmp_path)
     symbols, found = impactor.get_removed_symbols_from_summary(url, "libz.so.1", {})
     assert symbols == {"inflate", "deflate"} and found
 
 
-@pytest.mark.parametrize("document, error", [
-    ("{not json", json.JSONDecodeError),
-    ('[{"library": [{"so_name": "l", "lib_soname_ver_change": ["only"]}]}]', IndexError),
-])
+@pytest.mark.parametrize(
+    "document, error",
+    [
+        ("{not json", json.JSONDecodeError),
+        ('[{"library": [{"so_name": "l", "lib_soname_ver_change": ["only"]}]}]', IndexError),
+    ],
+)
 def test_summary_failures_propagate(impactor, packages, log, tmp_path, document, error):
     (tmp_path / "s.json").write_text(document)
     with pytest.raises(error):
         impactor.get_removed_symbols_from_summary(str(tmp_path / "s.json"), "l", {})
 
 
-@pytest.mark.parametrize("configured, document", [
-    ("py_api_diff.json", "python3-foo_py_api_diff.json"),
-    ("diff", "python3-foo_diff.json"),
-    ("a.b.c", "python3-foo_a.json"),
-])
+@pytest.mark.parametrize(
+    "configured, document",
+    [
+        ("py_api_diff.json", "python3-foo_py_api_diff.json"),
+        ("diff", "python3-foo_diff.json"),
+        ("a.b.c", "python3-foo_a.json"),
+    ],
+)
 def test_python_api_diff_local(impactor, log, tmp_path, monkeypatch, configured, document):
     monkeypatch.setattr(impactor.conf, "py_api_diff", configured)
     (tmp_path / document).write_text(json.dumps([{"funcs_need_check": ["foo.f"]}, {"second": 1}]))
-    assert impactor.get_py_api_diff("python3-foo", str(tmp_path), {}) == {"funcs_need_check": ["foo.f"]}
+    assert impactor.get_py_api_diff("python3-foo", str(tmp_path), {}) == {
+        "funcs_need_check": ["foo.f"]
+    }
     assert log == []
 
 
@@ -125,11 +152,14 @@ CONFDIFF = [
 ]
 
 
-@pytest.mark.parametrize("rpm, expected", [
-    ("httpd", {"config_diffs": [{"file": "/etc/httpd.conf"}, "raw", ["third"]]}),
-    ("nginx", {}),
-    ("httpd-tools", {}),
-])
+@pytest.mark.parametrize(
+    "rpm, expected",
+    [
+        ("httpd", {"config_diffs": [{"file": "/etc/httpd.conf"}, "raw", ["third"]]}),
+        ("nginx", {}),
+        ("httpd-tools", {}),
+    ],
+)
 def test_confdiff_list(impactor, log, tmp_path, remote, rpm, expected):
     (tmp_path / "c.json").write_text(json.dumps(CONFDIFF))
     remote.write("c.json", json.dumps(CONFDIFF))
@@ -138,11 +168,14 @@ def test_confdiff_list(impactor, log, tmp_path, remote, rpm, expected):
     assert log == []
 
 
-@pytest.mark.parametrize("path, line", [
-    (None, (3, "confdiff file None is not found.")),
-    ("", (3, "confdiff file  is not found.")),
-    ("/nonexistent/c.json", (1, "confdiff file /nonexistent/c.json is lost.")),
-])
+@pytest.mark.parametrize(
+    "path, line",
+    [
+        (None, (3, "confdiff file None is not found.")),
+        ("", (3, "confdiff file  is not found.")),
+        ("/nonexistent/c.json", (1, "confdiff file /nonexistent/c.json is lost.")),
+    ],
+)
 def test_confdiff_list_missing(impactor, log, path, line):
     assert impactor.get_confdiff_list(path, "httpd") == [] and log == [line]
 

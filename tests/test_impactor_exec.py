@@ -1,4 +1,5 @@
 """Whether a user's file names an executable whose output changed."""
+
 import json
 
 import pytest
@@ -29,31 +30,40 @@ def changed(*paths, kind="MODIFIED"):
 def check(impactor, remote, tmp_path):
     """Publishes `report` and scans a local file holding `text`; returns the
     result as a sorted list of (name, path of the diff below the base)."""
+
     def run(report, text, query=""):
-        remote.write("results/exec_diff_report.json",
-                     report if isinstance(report, str) else json.dumps(report))
+        remote.write(
+            "results/exec_diff_report.json",
+            report if isinstance(report, str) else json.dumps(report),
+        )
         local = tmp_path / "script.sh"
         local.write_bytes(text if isinstance(text, bytes) else text.encode("utf-8"))
-        found = impactor.check_exec_affected(str(local), remote.url + "results/exec_diff_report.json" + query)
+        found = impactor.check_exec_affected(
+            str(local), remote.url + "results/exec_diff_report.json" + query
+        )
         assert isinstance(found, list)
         base = remote.url + "results/"
         assert all(url.startswith(base) for _, url in found)
-        return sorted((name, url[len(base):]) for name, url in found)
+        return sorted((name, url[len(base) :]) for name, url in found)
+
     return run
 
 
-@pytest.mark.parametrize("name, text, hit", [
-    ("ls", "ls -l\n", True),
-    ("ls", "x=$(/bin/ls)\n", True),
-    ("ls", "lsof -i\nmy_ls\nls2\n", False),
-    ("g.b", "run g.b now", True),
-    ("g.b", "run gxb now", False),
-    ("c++", "c++\n", False),       # no word boundary after "+"
-    ("c++", "c++x", True),
-    ("tool", "établir tool\n", True),
-    ("tool", "ütool 工具tool tool_x\n", False),
-    ("tool", b"\xfftool\n", True),  # undecodable bytes are dropped
-])
+@pytest.mark.parametrize(
+    "name, text, hit",
+    [
+        ("ls", "ls -l\n", True),
+        ("ls", "x=$(/bin/ls)\n", True),
+        ("ls", "lsof -i\nmy_ls\nls2\n", False),
+        ("g.b", "run g.b now", True),
+        ("g.b", "run gxb now", False),
+        ("c++", "c++\n", False),  # no word boundary after "+"
+        ("c++", "c++x", True),
+        ("tool", "établir tool\n", True),
+        ("tool", "ütool 工具tool tool_x\n", False),
+        ("tool", b"\xfftool\n", True),  # undecodable bytes are dropped
+    ],
+)
 def test_names_match_literally_as_whole_words(check, capsys, name, text, hit):
     found = check(changed("/usr/bin/" + name), text)
     assert found == ([(name, "/diff_output/_usr_bin_" + name + ".diff")] if hit else [])
@@ -67,13 +77,15 @@ def test_every_changed_executable_named_is_reported_once(check):
         "/usr/bin/quiet": {"a": {"change_type": "ADDED"}, "b": {}},
         "/usr/bin/gone": {"a": {"change_type": "REMOVED"}},
         "/usr/bin/unused": {"a": {"change_type": "REMOVED"}},
-        "/usr/lib/dir/": {"a": {"change_type": "REMOVED"}},      # empty name
+        "/usr/lib/dir/": {"a": {"change_type": "REMOVED"}},  # empty name
         "/usr/bin/gone\ngone": {"a": {"change_type": "REMOVED"}},  # spans lines
     }
     found = check(report, "tool; tool\nquiet gone\r\ngone\n")
-    assert found == [("gone", "/diff_output/_usr_bin_gone.diff"),
-                     ("tool", "/diff_output/_usr_bin_tool.diff"),
-                     ("tool", "/diff_output/_usr_sbin_tool.diff")]
+    assert found == [
+        ("gone", "/diff_output/_usr_bin_gone.diff"),
+        ("tool", "/diff_output/_usr_bin_tool.diff"),
+        ("tool", "/diff_output/_usr_sbin_tool.diff"),
+    ]
 
 
 def test_longer_name_wins_where_names_overlap(check):
@@ -83,20 +95,28 @@ def test_longer_name_wins_where_names_overlap(check):
 
 def test_query_and_fragment_are_dropped(check):
     assert check(changed("/usr/bin/tool"), "tool", query="?v=1#top") == [
-        ("tool", "/diff_output/_usr_bin_tool.diff")]
+        ("tool", "/diff_output/_usr_bin_tool.diff")
+    ]
 
 
 def test_unchanged_report_never_opens_the_file(impactor, remote, capsys):
     remote.write("exec_diff_report.json", json.dumps({"/bin/ls": {"a": {"change_type": "ADDED"}}}))
-    assert impactor.check_exec_affected("/nonexistent/file", remote.url + "exec_diff_report.json") == []
+    assert (
+        impactor.check_exec_affected("/nonexistent/file", remote.url + "exec_diff_report.json")
+        == []
+    )
     assert capsys.readouterr().out == ""
 
 
 @pytest.mark.parametrize("case", ["missing file", "directory", "404", "not json", "refused"])
 def test_guarded_failures_print_one_line(impactor, remote, tmp_path, capsys, case):
-    remote.write("exec_diff_report.json", "not json" if case == "not json" else json.dumps(changed("/bin/ls")))
+    remote.write(
+        "exec_diff_report.json",
+        "not json" if case == "not json" else json.dumps(changed("/bin/ls")),
+    )
     url = {"404": remote.url + "absent.json", "refused": "http://127.0.0.1:1/r.json"}.get(
-        case, remote.url + "exec_diff_report.json")
+        case, remote.url + "exec_diff_report.json"
+    )
     local = {"missing file": tmp_path / "absent", "directory": tmp_path}.get(case, tmp_path / "f")
     (tmp_path / "f").write_text("ls\n")
     assert impactor.check_exec_affected(str(local), url) == []
@@ -108,7 +128,10 @@ def test_guarded_failures_print_one_line(impactor, remote, tmp_path, capsys, cas
 
 @pytest.mark.parametrize("case", ["found", "not json", "refused"])
 def test_the_failure_comes_back_with_the_answer(impactor, remote, tmp_path, capsys, case):
-    remote.write("exec_diff_report.json", "not json" if case == "not json" else json.dumps(changed("/bin/ls")))
+    remote.write(
+        "exec_diff_report.json",
+        "not json" if case == "not json" else json.dumps(changed("/bin/ls")),
+    )
     url = "http://127.0.0.1:1/r.json" if case == "refused" else remote.url + "exec_diff_report.json"
     (tmp_path / "f").write_text("ls\n")
     affected, failure = impactor.check_exec_outcome(str(tmp_path / "f"), url)
@@ -125,7 +148,9 @@ def test_the_failure_comes_back_with_the_answer(impactor, remote, tmp_path, caps
         assert impactor.last_exec_failure is None
 
 
-@pytest.mark.parametrize("document", ['["/bin/ls"]', '{"/bin/ls": ["x"]}', '{"/bin/ls": {"a": "REMOVED"}}'])
+@pytest.mark.parametrize(
+    "document", ['["/bin/ls"]', '{"/bin/ls": ["x"]}', '{"/bin/ls": {"a": "REMOVED"}}']
+)
 def test_malformed_report_shapes_propagate(impactor, remote, tmp_path, document):
     remote.write("exec_diff_report.json", document)
     with pytest.raises((AttributeError, TypeError)):

@@ -1,4 +1,5 @@
 """The per-file check and the drivers, with the siblings substituted."""
+
 import os
 import types
 
@@ -11,8 +12,16 @@ from varkit.common import FileType
 class Siblings:
     """Stand-ins for the siblings and lookups; records every call."""
 
-    def __init__(self, monkeypatch, file_type=FileType.BINARY_EXECUTABLE, owner="pkg",
-                 used=("used_a", "used_b"), libs=("liba.so.1",), reports=None, summary=None):
+    def __init__(
+        self,
+        monkeypatch,
+        file_type=FileType.BINARY_EXECUTABLE,
+        owner="pkg",
+        used=("used_a", "used_b"),
+        libs=("liba.so.1",),
+        reports=None,
+        summary=None,
+    ):
         self.calls = []
         self.logs = []
         reports = reports if reports is not None else {}
@@ -27,11 +36,17 @@ class Siblings:
         patch("ABI_LOG", lambda level, message: self.logs.append((level, message)))
         patch("get_xml_report_path", lambda lib, search, d: reports.get(lib, (None,))[0])
         fake_reportscan = types.SimpleNamespace(
-            reportscan=lambda path: next(r[1] for r in reports.values() if r[0] == path))
+            reportscan=lambda path: next(r[1] for r in reports.values() if r[0] == path)
+        )
         patch("reportscan", fake_reportscan)
-        patch("get_log_report_path", lambda lib, search, d, name: "summary" if lib in summary else None)
-        patch("get_removed_symbols_from_summary",
-              lambda path, lib, d: summary.get(lib, (set(), False)))
+        patch(
+            "get_log_report_path",
+            lambda lib, search, d, name: "summary" if lib in summary else None,
+        )
+        patch(
+            "get_removed_symbols_from_summary",
+            lambda path, lib, d: summary.get(lib, (set(), False)),
+        )
 
         def find_symbols(total, d, pkg, lib, table, symbol_list=None):
             self.calls.append(("find", sorted(total), pkg, lib, table.field_names))
@@ -39,6 +54,7 @@ class Siblings:
             for hit in hits:
                 table.add_row([pkg, lib, hit])
             return bool(hits)
+
         patch("find_symbols_in_file", find_symbols)
 
 
@@ -68,8 +84,12 @@ def test_library_check_reports_every_library(monkeypatch):
         "liba.so.1": ("/r/a.xml", [[{"header_name": "a.h", "affected_symbols": {"used_a", "x"}}]]),
         "libb.so.2": ("/r/b.xml", [[{"header_name": "b.h", "affected_symbols": {"other"}}]]),
     }
-    s = Siblings(monkeypatch, libs=("liba.so.1", "libb.so.2", "libc.so.3"), reports=reports,
-                 summary={"libc.so.3": (set(), True)})
+    s = Siblings(
+        monkeypatch,
+        libs=("liba.so.1", "libb.so.2", "libc.so.3"),
+        reports=reports,
+        summary={"libc.so.3": (set(), True)},
+    )
     ok, d = check()
     assert ok is False
     assert d["required_libs"] == ["liba.so.1", "libb.so.2", "libc.so.3"]
@@ -88,8 +108,12 @@ def test_summary_symbols_are_checked_when_there_is_no_report(monkeypatch):
 
 
 def test_file_without_imports_lists_every_library(monkeypatch):
-    Siblings(monkeypatch, used=(), libs=("l1", "l2"),
-             reports={"l1": ("/r/1", [[{"header_name": None, "affected_symbols": {"s"}}]])})
+    Siblings(
+        monkeypatch,
+        used=(),
+        libs=("l1", "l2"),
+        reports={"l1": ("/r/1", [[{"header_name": None, "affected_symbols": {"s"}}]])},
+    )
     ok, d = check()
     assert ok is True and d["no_symbol_found_in_dest_file"] == ["l1", "l2"]
 
@@ -99,6 +123,7 @@ def test_report_reader_output_is_silenced(monkeypatch, capfd):
         print("report text")
         os.write(1, b"raw report text\n")
         return []
+
     Siblings(monkeypatch, reports={"liba.so.1": ("/r/a.xml", [])})
     monkeypatch.setattr(impactor, "reportscan", types.SimpleNamespace(reportscan=noisy))
     check()
@@ -117,8 +142,11 @@ def test_an_unreadable_report_is_recorded_whichever_reader_reads_it(monkeypatch,
         monkeypatch.setattr(impactor, "reportscan", reportscan)
         monkeypatch.setattr(reportscan, "last_failure", None)
     elif reader == "substituted":
-        monkeypatch.setattr(impactor, "reportscan",
-                            types.SimpleNamespace(reportscan=lambda path: [], last_failure=failure))
+        monkeypatch.setattr(
+            impactor,
+            "reportscan",
+            types.SimpleNamespace(reportscan=lambda path: [], last_failure=failure),
+        )
     else:  # the reader's own module, its function replaced: the failure is read off the module
         monkeypatch.setattr(reportscan, "reportscan", lambda path: [])
         monkeypatch.setattr(reportscan, "last_failure", failure)
@@ -126,13 +154,16 @@ def test_an_unreadable_report_is_recorded_whichever_reader_reads_it(monkeypatch,
     ok, d = check()
     ((library, location, error),) = d["report_unreadable"]
     assert ok is True and (library, location) == ("liba.so.1", str(junk))
-    assert error == ("the document holds no report element" if reader == "native" else "the reader failed")
+    assert error == (
+        "the document holds no report element" if reader == "native" else "the reader failed"
+    )
     if reader == "native":  # handed back as a value, not left on the module
         assert reportscan.last_failure is None
 
 
-@pytest.mark.parametrize("rpms, fallback", [(None, ["pkg-of-l1", "pkg-of-l2"]), ([], []),
-                                            (["p"], ["p"])])
+@pytest.mark.parametrize(
+    "rpms, fallback", [(None, ["pkg-of-l1", "pkg-of-l2"]), ([], []), (["p"], ["p"])]
+)
 def test_configuration_check(monkeypatch, rpms, fallback):
     Siblings(monkeypatch, libs=("l1", "l2"))
     monkeypatch.setattr(impactor, "find_reqed_rpms", lambda path: rpms)
@@ -148,9 +179,14 @@ def test_configuration_check_skips_scripts(monkeypatch):
     assert ok and "required_rpms" not in d
 
 
-@pytest.mark.parametrize("report, found, passed", [
-    (None, [], True), ("http://r/exec_diff_report.json", [], True),
-    ("http://r/exec_diff_report.json", [("ls", "http://r//diff_output/_bin_ls.diff")], False)])
+@pytest.mark.parametrize(
+    "report, found, passed",
+    [
+        (None, [], True),
+        ("http://r/exec_diff_report.json", [], True),
+        ("http://r/exec_diff_report.json", [("ls", "http://r//diff_output/_bin_ls.diff")], False),
+    ],
+)
 def test_executable_check(monkeypatch, report, found, passed):
     Siblings(monkeypatch)
     monkeypatch.setattr(impactor, "get_exec_report_path", lambda search, d: report)
@@ -164,12 +200,25 @@ def test_python_check_collects_changed_functions(monkeypatch):
     Siblings(monkeypatch, file_type=FileType.PYTHON_FILE)
     dependence = []
     monkeypatch.setattr(impactor, "get_modules_used_by", lambda path: ["alpha", "beta"])
-    monkeypatch.setattr(impactor, "get_pkgs_by_module_name",
-                        lambda names: {"python3-alpha": ["alpha", "al"], "python3-none": ["beta"]})
-    monkeypatch.setattr(impactor, "get_py_api_diff", lambda rpm, search, d: (
-        {"funcs_need_check": ["alpha.run", "gamma.x"]} if rpm == "python3-alpha" else None))
-    monkeypatch.setattr(impactor, "surfacediff", types.SimpleNamespace(
-        check_dependence_affected=lambda funcs, rpm, f, d: dependence.append((funcs, rpm))))
+    monkeypatch.setattr(
+        impactor,
+        "get_pkgs_by_module_name",
+        lambda names: {"python3-alpha": ["alpha", "al"], "python3-none": ["beta"]},
+    )
+    monkeypatch.setattr(
+        impactor,
+        "get_py_api_diff",
+        lambda rpm, search, d: (
+            {"funcs_need_check": ["alpha.run", "gamma.x"]} if rpm == "python3-alpha" else None
+        ),
+    )
+    monkeypatch.setattr(
+        impactor,
+        "surfacediff",
+        types.SimpleNamespace(
+            check_dependence_affected=lambda funcs, rpm, f, d: dependence.append((funcs, rpm))
+        ),
+    )
     ok, d = check()
     assert ok is True
     assert d["used_modules"] == [{"python3-alpha": ["alpha", "al"], "python3-none": ["beta"]}]
@@ -180,8 +229,9 @@ def test_python_check_collects_changed_functions(monkeypatch):
 
 def test_php_file_goes_through_the_compatibility_scan(monkeypatch):
     Siblings(monkeypatch, file_type=FileType.PHP_FILE)
-    monkeypatch.setattr(impactor, "check_php_file_compat",
-                        lambda f, d: d.setdefault("pass_compat_check", False))
+    monkeypatch.setattr(
+        impactor, "check_php_file_compat", lambda f, d: d.setdefault("pass_compat_check", False)
+    )
     ok, d = check()
     assert ok is True and d["pass_compat_check"] is False
 
@@ -203,6 +253,7 @@ def verdicts(monkeypatch):
         seen.append(path)
         d["dest_file"] = path
         return "bad" not in os.path.basename(path)
+
     monkeypatch.setattr(impactor, "search_source_for_dest_file", fake)
     return seen
 
@@ -228,6 +279,7 @@ def test_walk_of_root_skips_pseudo_file_systems(monkeypatch, verdicts):
         yield "/", subdirs, ["vmlinuz"]
         for name in subdirs:
             yield "/" + name, [], ["f"]
+
     monkeypatch.setattr(impactor, "os", types.SimpleNamespace(walk=walk, path=os.path))
     assert impactor.search_source_for_dest_dir("/r", "/", {"library": []}, "ABI")
     assert verdicts == ["/vmlinuz", "/usr/f", "/etc/f"]
@@ -249,8 +301,10 @@ def test_local_driver(tmp_path, monkeypatch, verdicts):
 
     monkeypatch.setattr(impactor.conf, "default_compat_search_dir", missing)
     assert impactor.use_local_result_check_local("", str(target), result, "ABI") is False
-    assert logs[-1] == (0, (f"Search local data for checking {target} failed. "
-                           f"{missing} is not a valid dir!"))
+    assert logs[-1] == (
+        0,
+        (f"Search local data for checking {target} failed. {missing} is not a valid dir!"),
+    )
     # a regular file is no result tree
     assert impactor.use_local_result_check_local(str(target), str(target), result, "ABI") is False
     assert logs[-1][1].endswith(" is not a valid dir!") and len(result["library"]) == 1

@@ -1,6 +1,7 @@
 """Hostile inputs of the impact check: whole-word matching against the
 regular-expression rendering, report paths that are FIFOs or lead out of the
 result tree, a symbolic link planted where the PHP report file goes."""
+
 import json
 import os
 import re
@@ -29,11 +30,16 @@ ALPHABET = st.sampled_from(list("ab_-+. é1\n工"))
 NAMES = st.lists(st.text(ALPHABET, min_size=1, max_size=4), min_size=1, max_size=8)
 
 
-@settings(max_examples=150, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
+@settings(
+    max_examples=150, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture]
+)
 @given(names=NAMES, text=st.text(ALPHABET, max_size=40))
 def test_whole_word_matches_equal_the_pattern(impactor, remote, tmp_path, names, text):
-    report = {f"/usr/bin/{name}": {"output": {"change_type": "MODIFIED"}} for name in names
-              if "/" not in name}
+    report = {
+        f"/usr/bin/{name}": {"output": {"change_type": "MODIFIED"}}
+        for name in names
+        if "/" not in name
+    }
     remote.write("r/exec_diff_report.json", json.dumps(report))
     script = tmp_path / "script.sh"
     script.write_text(text, encoding="utf-8", newline="")
@@ -57,8 +63,9 @@ def test_a_fifo_is_no_report(tmp_path):
     fifo = tmp_path / "compat_report.xml"
     os.mkfifo(fifo)
     outcome = {}
-    worker = threading.Thread(target=lambda: outcome.update(result=reportscan.reportscan(str(fifo))),
-                              daemon=True)
+    worker = threading.Thread(
+        target=lambda: outcome.update(result=reportscan.reportscan(str(fifo))), daemon=True
+    )
     worker.start()
     worker.join(10)
     if worker.is_alive():  # free the reader before failing

@@ -1,4 +1,5 @@
 """Locating reports and logs in local and remote result trees."""
+
 import os
 import sys
 import types
@@ -16,7 +17,9 @@ class Installed:
     def __init__(self, files, listdir=os.listdir):
         self.files = set(files)
         self.listdir = listdir
-        self.path = types.SimpleNamespace(exists=self._exists, isdir=os.path.isdir, join=os.path.join)
+        self.path = types.SimpleNamespace(
+            exists=self._exists, isdir=os.path.isdir, join=os.path.join
+        )
 
     def _exists(self, path):
         if path.startswith(("/lib64/", "/lib/")):
@@ -37,19 +40,25 @@ def system(impactor, monkeypatch, log):
         state.soname_reads.append(path)
         return state.sonames.get(os.path.basename(path), "")
 
-    monkeypatch.setattr(impactor, "get_pkgname_by_libname", lambda name: "pkg-" + name.split(".")[0])
+    monkeypatch.setattr(
+        impactor, "get_pkgname_by_libname", lambda name: "pkg-" + name.split(".")[0]
+    )
     monkeypatch.setattr(impactor, "get_soname_from_lib", soname)
     state.install = install
     return state
 
 
-@pytest.mark.parametrize("files, sonames, read", [
-    (["/lib/libz.so.1"], {}, "/lib/libz.so.1"),
-    (["/lib64/libz.so.1", "/lib/libz.so.1"], {}, "/lib64/libz.so.1"),
-    (["/lib64/libz.so"], {"libz.so": "libz.so.1"}, "/lib64/libz.so"),
-])
-def test_installed_library_is_looked_up_under_its_soname(impactor, system, tmp_path, log, files,
-                                                          sonames, read):
+@pytest.mark.parametrize(
+    "files, sonames, read",
+    [
+        (["/lib/libz.so.1"], {}, "/lib/libz.so.1"),
+        (["/lib64/libz.so.1", "/lib/libz.so.1"], {}, "/lib64/libz.so.1"),
+        (["/lib64/libz.so"], {"libz.so": "libz.so.1"}, "/lib64/libz.so"),
+    ],
+)
+def test_installed_library_is_looked_up_under_its_soname(
+    impactor, system, tmp_path, log, files, sonames, read
+):
     system.install(*files, **sonames)
     report = tmp_path / "compat_reports/pkg-libz/libz.so.1/1_2" / REPORT
     report.parent.mkdir(parents=True)
@@ -84,8 +93,14 @@ def test_local_tree_uses_first_listed_subdirectory(impactor, system, tmp_path, l
     if first_listed:
         missing = str(lib_dir / "1_2" / REPORT)
         assert found is None and d == {"report_not_found": [["pkg-libz", "libz.so.1"]]}
-        assert log == [(3, "libz.so.1 report is not found in search source " + missing
-                        + ". The library name may have changed.")]
+        assert log == [
+            (
+                3,
+                "libz.so.1 report is not found in search source "
+                + missing
+                + ". The library name may have changed.",
+            )
+        ]
     else:
         assert found == str(lib_dir / "2_3" / REPORT) and d == {}
 
@@ -134,10 +149,13 @@ def test_remote_tree_without_subdirectory(impactor, system, remote, log, layout)
     assert d == {"report_not_found": [["pkg-libz", "libz.so.1"]]}
 
 
-@pytest.mark.parametrize("base, stored, expected", [
-    ("results/", "results/summary.log", "results/summary.log"),
-    ("results", "summary.log", "summary.log"),
-])
+@pytest.mark.parametrize(
+    "base, stored, expected",
+    [
+        ("results/", "results/summary.log", "results/summary.log"),
+        ("results", "summary.log", "summary.log"),
+    ],
+)
 def test_remote_log_resolves_against_the_base(impactor, remote, log, base, stored, expected):
     remote.mkdir("results")
     remote.write(stored, "[]")
@@ -149,7 +167,9 @@ def test_remote_log_resolves_against_the_base(impactor, remote, log, base, store
 
 @pytest.mark.parametrize("where", ["remote", "local", "unreachable"])
 def test_missing_log_is_recorded_per_library(impactor, remote, log, tmp_path, where):
-    source = {"remote": remote.url, "local": str(tmp_path), "unreachable": "http://127.0.0.1:1/"}[where]
+    source = {"remote": remote.url, "local": str(tmp_path), "unreachable": "http://127.0.0.1:1/"}[
+        where
+    ]
     d = {}
     for lib in ("liba.so", "libb.so"):
         assert impactor.get_log_report_path(lib, source, d, "summary.log") is None
@@ -157,11 +177,14 @@ def test_missing_log_is_recorded_per_library(impactor, remote, log, tmp_path, wh
     assert log == []
 
 
-@pytest.mark.parametrize("suffix, name, expected", [
-    ("", "summary.log", "/summary.log"),
-    ("/", "summary.log", "/summary.log"),
-    ("/", "ABSOLUTE", "/elsewhere.log"),
-])
+@pytest.mark.parametrize(
+    "suffix, name, expected",
+    [
+        ("", "summary.log", "/summary.log"),
+        ("/", "summary.log", "/summary.log"),
+        ("/", "ABSOLUTE", "/elsewhere.log"),
+    ],
+)
 def test_local_log_is_joined_by_path_rules(impactor, tmp_path, log, suffix, name, expected):
     (tmp_path / "elsewhere.log").write_text("[]")
     (tmp_path / "summary.log").write_text("[]")
@@ -180,22 +203,47 @@ def test_exec_report_located_only_remotely(impactor, remote, log, tmp_path):
     assert d["report_not_found"][-1] == ["EXEC_REPORT", None]
     (tmp_path / "exec_diff_report.json").write_text("{}")
     assert impactor.get_exec_report_path(str(tmp_path), d) is None
-    assert log == [(1, "Local file exec report is not supported yet.")] and len(d["report_not_found"]) == 2
+    assert (
+        log == [(1, "Local file exec report is not supported yet.")]
+        and len(d["report_not_found"]) == 2
+    )
 
 
-@pytest.mark.parametrize("name, kwargs, expected", [
-    ("get_xml_report_path", dict(libname="libabsent.so.9", search_local_or_url="/nonexistent",
-                                 library_dict={}), None),
-    ("get_log_report_path", dict(libname="l", search_local_or_url="/nonexistent", library_dict={},
-                                 log_name="s.log"), None),
-    ("get_exec_report_path", dict(search_local_or_url="/nonexistent", exec_dict={}), None),
-    ("check_exec_affected", dict(local_file="/f", exec_report_path="http://127.0.0.1:1/r.json"), []),
-    ("get_removed_symbols_from_summary", dict(summary_path="", library_name="l", library_dict={}),
-     ([], False)),
-    ("get_py_api_diff", dict(rpm="p", search_local_or_url="/nonexistent", library_dict={}), None),
-    ("get_rpm_conf_diff", dict(url="/nonexistent", rpmname="p", library_dict={}), []),
-    ("get_confdiff_list", dict(confdiff_path=None, rpmname="p"), []),
-])
+@pytest.mark.parametrize(
+    "name, kwargs, expected",
+    [
+        (
+            "get_xml_report_path",
+            dict(libname="libabsent.so.9", search_local_or_url="/nonexistent", library_dict={}),
+            None,
+        ),
+        (
+            "get_log_report_path",
+            dict(
+                libname="l", search_local_or_url="/nonexistent", library_dict={}, log_name="s.log"
+            ),
+            None,
+        ),
+        ("get_exec_report_path", dict(search_local_or_url="/nonexistent", exec_dict={}), None),
+        (
+            "check_exec_affected",
+            dict(local_file="/f", exec_report_path="http://127.0.0.1:1/r.json"),
+            [],
+        ),
+        (
+            "get_removed_symbols_from_summary",
+            dict(summary_path="", library_name="l", library_dict={}),
+            ([], False),
+        ),
+        (
+            "get_py_api_diff",
+            dict(rpm="p", search_local_or_url="/nonexistent", library_dict={}),
+            None,
+        ),
+        ("get_rpm_conf_diff", dict(url="/nonexistent", rpmname="p", library_dict={}), []),
+        ("get_confdiff_list", dict(confdiff_path=None, rpmname="p"), []),
+    ],
+)
 def test_parameters_can_be_named(impactor, log, capsys, name, kwargs, expected):
     assert getattr(impactor, name)(**kwargs) == expected
     with pytest.raises(TypeError):
@@ -204,6 +252,7 @@ def test_parameters_can_be_named(impactor, log, capsys, name, kwargs, expected):
 
 def test_import_binds_the_siblings_present_then(impactor, monkeypatch):
     import varkit.common
+
     monkeypatch.delitem(sys.modules, "varkit.impactor")
     monkeypatch.delattr(varkit.common, "get_directory_list")
     with pytest.raises(ImportError):

@@ -1,4 +1,5 @@
 """PHP compatibility scan with a stand-in `php` on PATH."""
+
 import os
 
 import pytest
@@ -34,6 +35,7 @@ def php(impactor, tmp_path, monkeypatch):
     def invocations():
         text = calls.read_text() if calls.exists() else ""
         return [chunk.split("\n")[:-1] for chunk in (text.split("--\n")[:-1])]
+
     return invocations
 
 
@@ -45,19 +47,26 @@ def scan_call(name, version="8.2"):
     return [SCANNER, name, "--standard=PHPCompatibility", "--runtime-set", "testVersion", version]
 
 
-@pytest.mark.parametrize("status, earlier, expected", [
-    ("0", None, True),
-    ("3", None, False),
-    ("3", True, True),
-    ("0", False, False),
-])
-def test_scan_verdict_is_kept_once(impactor, php, log, tmp_path, monkeypatch, status, earlier, expected):
+@pytest.mark.parametrize(
+    "status, earlier, expected",
+    [
+        ("0", None, True),
+        ("3", None, False),
+        ("3", True, True),
+        ("0", False, False),
+    ],
+)
+def test_scan_verdict_is_kept_once(
+    impactor, php, log, tmp_path, monkeypatch, status, earlier, expected
+):
     monkeypatch.setenv("PHP_SCAN_STATUS", status)
     d = {} if earlier is None else {"pass_compat_check": earlier}
     assert impactor.check_php_file_compat("index.php", d) is (status == "0")
     assert d == {"pass_compat_check": expected} and log == []
     assert php() == [register_call(), scan_call("index.php")]
-    assert (tmp_path / "php_report.txt").read_text() == "report on index.php\nwarnings on index.php\n"
+    assert (
+        tmp_path / "php_report.txt"
+    ).read_text() == "report on index.php\nwarnings on index.php\n"
 
 
 def test_reports_are_appended_in_order(impactor, php, tmp_path):
@@ -65,15 +74,21 @@ def test_reports_are_appended_in_order(impactor, php, tmp_path):
     for name in ("a.php", "b.php"):
         assert impactor.check_php_file_compat(name, {}) is True
     assert (tmp_path / "php_report.txt").read_text() == (
-        "earlier\nreport on a.php\nwarnings on a.php\nreport on b.php\nwarnings on b.php\n")
+        "earlier\nreport on a.php\nwarnings on a.php\nreport on b.php\nwarnings on b.php\n"
+    )
     assert php() == [register_call(), scan_call("a.php"), register_call(), scan_call("b.php")]
 
 
-@pytest.mark.parametrize("name, version", [
-    ("my file; touch injected.php", "8.2"),
-    ("$(touch injected.php) 'q\" `x`.php", "7.4 && touch injected.php"),
-])
-def test_names_reach_the_scanner_as_single_arguments(impactor, php, tmp_path, monkeypatch, name, version):
+@pytest.mark.parametrize(
+    "name, version",
+    [
+        ("my file; touch injected.php", "8.2"),
+        ("$(touch injected.php) 'q\" `x`.php", "7.4 && touch injected.php"),
+    ],
+)
+def test_names_reach_the_scanner_as_single_arguments(
+    impactor, php, tmp_path, monkeypatch, name, version
+):
     monkeypatch.setattr(impactor.conf, "dest_php_version", version)
     assert impactor.check_php_file_compat(name, {}) is True
     assert php() == [register_call(), scan_call(name, version)]

@@ -91,17 +91,24 @@ def test_process_downloads_files_and_tabulates_the_real_indexes(stand_ins, capsy
     calls = logged_calls(stand_ins["log"])
     assert len(calls) == 12
     for position in range(0, 12, 3):
-        component = calls[position + 1][1][len("Packages_"):]
+        component = calls[position + 1][1][len("Packages_") :]
         gz = "Packages_%s.gz" % component
-        assert calls[position:position + 3] == [
-            ("curl", "--output", gz,
-             "https://%s/ubuntu/dists/noble/%s/binary-amd64/Packages.gz" % (lineage_mirror(calls), component)),
+        assert calls[position : position + 3] == [
+            (
+                "curl",
+                "--output",
+                gz,
+                "https://%s/ubuntu/dists/noble/%s/binary-amd64/Packages.gz"
+                % (lineage_mirror(calls), component),
+            ),
             ("gunzip", "Packages_" + component),
             ("mv", "Packages_" + component, "./deb/noble/%s/" % component),
         ]
-    assert sorted(call[1][len("Packages_"):] for call in calls[1::3]) == sorted(COMPONENTS)
+    assert sorted(call[1][len("Packages_") :] for call in calls[1::3]) == sorted(COMPONENTS)
     printed = capsys.readouterr().out.splitlines()
-    assert printed == ["unzip file Packages_%s.gz..." % call[1][len("Packages_"):] for call in calls[1::3]]
+    assert printed == [
+        "unzip file Packages_%s.gz..." % call[1][len("Packages_") :] for call in calls[1::3]
+    ]
 
     expected = HEADER
     for component in COMPONENTS:
@@ -134,9 +141,10 @@ def test_failed_commands_are_not_checked_and_the_missing_index_is_the_error(stan
     assert len(logged_calls(stand_ins["log"])) == 12
     table = Path(TABLE).read_text(encoding="utf-8")
     expected = HEADER + "".join(
-        expected_rows((DATA / ("Packages_" + c)).read_text(encoding="utf-8")) for c in COMPONENTS[:3])
+        expected_rows((DATA / ("Packages_" + c)).read_text(encoding="utf-8"))
+        for c in COMPONENTS[:3]
+    )
     assert table == expected
-
 
 
 def break_universe_download(stand_ins):
@@ -147,27 +155,44 @@ def replace_command(name, body):
     def apply(stand_ins):
         script = stand_ins["log"].parent / "bin" / name
         script.write_text("#!/bin/sh\n" + body + "\n")
+
     return apply
 
 
 WARNING = "lineage: warning: "
 
 
-@pytest.mark.parametrize("breakage, warnings", [
-    (break_universe_download,  # nothing to unpack nor to move afterwards either
-     ["curl failed with exit status 22", "gunzip failed with exit status 1", "mv failed with exit status 1"]),
-    (replace_command("gunzip", "exit 3"),  # then nothing to move
-     ["gunzip failed with exit status 3", "mv failed with exit status 1"] * 4),
-    (replace_command("mv", "kill -KILL $$"), ["mv ended by signal 9"] * 4),
-], ids=["curl", "gunzip", "mv"])
-def test_failed_commands_are_warned_about_and_the_last_indexes_are_used(stand_ins, capfd, breakage, warnings):
+@pytest.mark.parametrize(
+    "breakage, warnings",
+    [
+        (
+            break_universe_download,  # nothing to unpack nor to move afterwards either
+            [
+                "curl failed with exit status 22",
+                "gunzip failed with exit status 1",
+                "mv failed with exit status 1",
+            ],
+        ),
+        (
+            replace_command("gunzip", "exit 3"),  # then nothing to move
+            ["gunzip failed with exit status 3", "mv failed with exit status 1"] * 4,
+        ),
+        (replace_command("mv", "kill -KILL $$"), ["mv ended by signal 9"] * 4),
+    ],
+    ids=["curl", "gunzip", "mv"],
+)
+def test_failed_commands_are_warned_about_and_the_last_indexes_are_used(
+    stand_ins, capfd, breakage, warnings
+):
     lineage.process()
     first = Path(TABLE).read_bytes()
     assert WARNING not in capfd.readouterr().err
     breakage(stand_ins)
     lineage.process()
     captured = capfd.readouterr()
-    assert [line[len(WARNING):] for line in captured.err.splitlines() if line.startswith(WARNING)] == warnings
+    assert [
+        line[len(WARNING) :] for line in captured.err.splitlines() if line.startswith(WARNING)
+    ] == warnings
     assert captured.out.count("unzip file ") == 4
     assert Path(TABLE).read_bytes() == first  # stale, as the warnings say
 
@@ -191,22 +216,46 @@ LONG = "p" * 59
 EDGE_CASES = {
     "no source repeats the package": ("Package: zlib1g\nVersion: 1\n", [(" zlib1g", " zlib1g")]),
     "source keeps its version": ("Package: a\nSource: b (1.2-3)\n", [(" a", " b (1.2-3)")]),
-    "59 characters get one space": ("Package: " + LONG[1:] + "\nSource: s\n", [(" " + LONG[1:], " s")]),
+    "59 characters get one space": (
+        "Package: " + LONG[1:] + "\nSource: s\n",
+        [(" " + LONG[1:], " s")],
+    ),
     "60 characters get no space": ("Package: " + LONG + "\nSource: s\n", [(" " + LONG, " s")]),
-    "61 characters get no space": ("Package: " + LONG + "p\nSource: s\n", [(" " + LONG + "p", " s")]),
-    "continuation lines": ("Package: a\nDescription: d\n no colon here\n Homepage: x:y\nSource: s\n",
-                           [(" a", " s")]),
+    "61 characters get no space": (
+        "Package: " + LONG + "p\nSource: s\n",
+        [(" " + LONG + "p", " s")],
+    ),
+    "continuation lines": (
+        "Package: a\nDescription: d\n no colon here\n Homepage: x:y\nSource: s\n",
+        [(" a", " s")],
+    ),
     "later fields replace earlier ones until both are found": (
-        "Source: old\nSource: s\nPackage: a\nPackage: b\nSource: late\n", [(" a", " s")]),
-    "empty values do not stop the search": ("Package:\nSource:\nPackage: a\nSource: s\n", [(" a", " s")]),
+        "Source: old\nSource: s\nPackage: a\nPackage: b\nSource: late\n",
+        [(" a", " s")],
+    ),
+    "empty values do not stop the search": (
+        "Package:\nSource:\nPackage: a\nSource: s\n",
+        [(" a", " s")],
+    ),
     "empty source falls back": ("Package: a\nSource:\n", [(" a", " a")]),
-    "keys match exactly": ("package: no\n Package: no\nPackage : no\nPackage:yes\nSource :no\n",
-                           [("yes", "yes")]),
+    "keys match exactly": (
+        "package: no\n Package: no\nPackage : no\nPackage:yes\nSource :no\n",
+        [("yes", "yes")],
+    ),
     "split at the first colon": ("Package: a:b\nSource: c:d\n", [(" a:b", " c:d")]),
-    "characters, not bytes": ("Package: \u00e9t\u00e9-\U0001F600\nSource: s\n", [(" \u00e9t\u00e9-\U0001F600", " s")]),
-    "windows line ends": ("Package: a\r\nSource: s\r\n\r\nPackage: b\r\n", [(" a", " s"), (" b", " b")]),
+    "characters, not bytes": (
+        "Package: \u00e9t\u00e9-\U0001f600\nSource: s\n",
+        [(" \u00e9t\u00e9-\U0001f600", " s")],
+    ),
+    "windows line ends": (
+        "Package: a\r\nSource: s\r\n\r\nPackage: b\r\n",
+        [(" a", " s"), (" b", " b")],
+    ),
     "white space around the text": ("\u2028 \n\nPackage: a\n\n\n\n \u3000", [(" a", " a")]),
-    "three line breaks start the next paragraph": ("Package: a\n\n\nPackage: b\n", [(" a", " a"), (" b", " b")]),
+    "three line breaks start the next paragraph": (
+        "Package: a\n\n\nPackage: b\n",
+        [(" a", " a"), (" b", " b")],
+    ),
     "a paragraph without Package has no row": ("Source: s\n\nPackage: a\n", [(" a", " a")]),
 }
 
@@ -221,13 +270,18 @@ def test_rows_of_crafted_paragraphs(offline, index, rows):
 def test_components_follow_each_other_line_by_line(offline):
     offline("Package: m", others=("Package: mu", "\n\nPackage: r\n\n", "Package: u\n"))
     lineage.process()
-    assert Path(TABLE).read_text() == HEADER + row(" m", " m") + row(" mu", " mu") + row(" r", " r") + row(" u", " u")
+    assert Path(TABLE).read_text() == HEADER + row(" m", " m") + row(" mu", " mu") + row(
+        " r", " r"
+    ) + row(" u", " u")
 
 
-@pytest.mark.parametrize("broken, error", [
-    (b"Package: a\n\xff\n", UnicodeDecodeError),
-    (None, IsADirectoryError),
-])
+@pytest.mark.parametrize(
+    "broken, error",
+    [
+        (b"Package: a\n\xff\n", UnicodeDecodeError),
+        (None, IsADirectoryError),
+    ],
+)
 def test_unreadable_index_ends_process_after_the_header(offline, broken, error):
     offline("Package: a\n")
     path = index_path("multiverse")

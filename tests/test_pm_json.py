@@ -16,17 +16,46 @@ from varkit.package_mapping.orv import provenance
 # separators, non-ASCII of the basic plane, astral characters, lone surrogates
 # (file names decoded with surrogateescape carry them).
 AWKWARD = st.sampled_from(
-    ["\x00", "\x08", "\t", "\n", "\x0c", "\r", "\x1f", '"', "\\", "/", "\x7f", "\x80", "\u00e9",
-     "\u2028", "\u2029", "\ufeff", "\uffff", "\U0001F600", "\U0010FFFF", "\udc80", "\udcff", "\ud800"])
+    [
+        "\x00",
+        "\x08",
+        "\t",
+        "\n",
+        "\x0c",
+        "\r",
+        "\x1f",
+        '"',
+        "\\",
+        "/",
+        "\x7f",
+        "\x80",
+        "\u00e9",
+        "\u2028",
+        "\u2029",
+        "\ufeff",
+        "\uffff",
+        "\U0001f600",
+        "\U0010ffff",
+        "\udc80",
+        "\udcff",
+        "\ud800",
+    ]
+)
 TEXT = st.text(st.one_of(st.characters(), AWKWARD), max_size=12)
 FLOATS = st.one_of(
     st.floats(allow_nan=True, allow_infinity=True),
-    st.sampled_from([1e16, 1e15, 9999999999999998.0, 0.0001, 0.00001, 1e-05, -0.0, 0.1, 1e22, 5e-324, 75.0]))
-SCALARS = st.one_of(st.none(), st.booleans(), st.integers(), st.integers(-2**70, 2**70), FLOATS, TEXT)
+    st.sampled_from(
+        [1e16, 1e15, 9999999999999998.0, 0.0001, 0.00001, 1e-05, -0.0, 0.1, 1e22, 5e-324, 75.0]
+    ),
+)
+SCALARS = st.one_of(
+    st.none(), st.booleans(), st.integers(), st.integers(-(2**70), 2**70), FLOATS, TEXT
+)
 VALUES = st.recursive(
     SCALARS,
     lambda inner: st.one_of(st.lists(inner, max_size=5), st.dictionaries(TEXT, inner, max_size=5)),
-    max_leaves=30)
+    max_leaves=30,
+)
 
 
 @settings(max_examples=400, deadline=None)
@@ -35,14 +64,17 @@ def test_writer_matches_json_dumps(value):
     assert provenance._dumps(value) == json.dumps(value, indent=4)
 
 
-@pytest.mark.parametrize("value", [
-    {1: "int", 2.5: "float", None: "null", "s": "str"},
-    {True: "true", False: "false", 2: "int"},
-    {float("nan"): 1, float("inf"): 2, -0.0: 3, 10**30: 4},
-    ("a", ("b",), []),
-    {"nested": {"": [{}, [], [[]], {"k": {}}]}},
-    [math.pi, 1e100, -1e-100, 123456789012345.6, 2.0**53],
-])
+@pytest.mark.parametrize(
+    "value",
+    [
+        {1: "int", 2.5: "float", None: "null", "s": "str"},
+        {True: "true", False: "false", 2: "int"},
+        {float("nan"): 1, float("inf"): 2, -0.0: 3, 10**30: 4},
+        ("a", ("b",), []),
+        {"nested": {"": [{}, [], [[]], {"k": {}}]}},
+        [math.pi, 1e100, -1e-100, 123456789012345.6, 2.0**53],
+    ],
+)
 def test_writer_turns_keys_and_tuples_into_json_as_json_does(value):
     assert provenance._dumps(value) == json.dumps(value, indent=4)
 
@@ -72,7 +104,9 @@ def read_both(path):
     return outcomes
 
 
-@settings(max_examples=200, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
+@settings(
+    max_examples=200, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture]
+)
 @given(VALUES, st.sampled_from([None, 4]))
 def test_read_json_returns_what_json_load_returns(tmp_path, value, indent):
     path = tmp_path / "doc.json"
@@ -83,12 +117,14 @@ def test_read_json_returns_what_json_load_returns(tmp_path, value, indent):
 
 DOCUMENTS = {
     "repeated names keep the first place, last value": b'{"a": 1, "b": 2, "a": 3}',
-    "repeated names in a big object": b"{" + b", ".join(b'"k%d": %d' % (i % 20, i) for i in range(60)) + b"}",
+    "repeated names in a big object": b"{"
+    + b", ".join(b'"k%d": %d' % (i % 20, i) for i in range(60))
+    + b"}",
     "integers beyond 64 bits": b"[18446744073709551615, 18446744073709551616, -9223372036854775809]",
     "lone surrogate escapes": b'["\\ud800", "\\udc80x", "\\ud83d\\ude00"]',
     "constants json accepts": b"[NaN, Infinity, -Infinity, 1e400, -0, -0.0]",
     "windows line ends": b'{\r\n  "a": [1,\r\n 2]\r\n}\r\n',
-    "non-ASCII text": '{"\u00e9": "\U0001F600\u2028"}'.encode("utf-8"),
+    "non-ASCII text": '{"\u00e9": "\U0001f600\u2028"}'.encode("utf-8"),
     "a scalar document": b' "just text" ',
     "byte-order mark": b'\xef\xbb\xbf{"a": 1}',
     "truncated": b'{"a": [1, 2',
@@ -118,10 +154,13 @@ def test_read_json_failures_are_json_errors(tmp_path):
     assert (caught.value.pos, caught.value.lineno, caught.value.colno) == (6, 1, 7)
 
 
-@pytest.mark.parametrize("make, error", [
-    (lambda base: base / "missing.json", FileNotFoundError),
-    (lambda base: base, IsADirectoryError),
-])
+@pytest.mark.parametrize(
+    "make, error",
+    [
+        (lambda base: base / "missing.json", FileNotFoundError),
+        (lambda base: base, IsADirectoryError),
+    ],
+)
 def test_read_json_open_errors_name_the_file(tmp_path, make, error):
     path = make(tmp_path)
     with pytest.raises(error) as caught:

@@ -21,7 +21,9 @@ def tables(tmp_path, monkeypatch):
 
     def write(sources, files):
         for path, table in ((SOURCES, sources), (FILES, files)):
-            path.write_text(table if isinstance(table, str) else json.dumps(table), encoding="utf-8")
+            path.write_text(
+                table if isinstance(table, str) else json.dumps(table), encoding="utf-8"
+            )
 
     return write
 
@@ -32,27 +34,55 @@ def result_text():
 
 CASES = {
     "missing packages contribute nothing": (
-        [{"srcname": "zlib", "packages": ["zlib", "zlib-devel"]}, {"srcname": "gone", "packages": ["nope"]}],
+        [
+            {"srcname": "zlib", "packages": ["zlib", "zlib-devel"]},
+            {"srcname": "gone", "packages": ["nope"]},
+        ],
         {"zlib": ["/usr/lib64/libz.so.1", "/usr/lib64/libz.so.1.2.13"], "other": ["/x"]},
-        {"zlib": ["/usr/lib64/libz.so.1", "/usr/lib64/libz.so.1.2.13"]}),
+        {"zlib": ["/usr/lib64/libz.so.1", "/usr/lib64/libz.so.1.2.13"]},
+    ),
     "an empty file list still lists the source": (
-        [{"srcname": "empty", "packages": ["e"]}], {"e": []}, {"empty": []}),
+        [{"srcname": "empty", "packages": ["e"]}],
+        {"e": []},
+        {"empty": []},
+    ),
     "entries of one source merge; shared files once": (
-        [{"srcname": "s", "packages": ["a"]}, {"srcname": "t", "packages": ["c"]},
-         {"srcname": "s", "packages": ["b", "a"], "version": "ignored"}],
+        [
+            {"srcname": "s", "packages": ["a"]},
+            {"srcname": "t", "packages": ["c"]},
+            {"srcname": "s", "packages": ["b", "a"], "version": "ignored"},
+        ],
         {"a": ["/usr/share/s/x", "/etc/s.conf"], "b": ["/etc/s.conf", "/usr/bin/s"], "c": ["/c"]},
-        {"s": ["/etc/s.conf", "/usr/bin/s", "/usr/share/s/x"], "t": ["/c"]}),
+        {"s": ["/etc/s.conf", "/usr/bin/s", "/usr/share/s/x"], "t": ["/c"]},
+    ),
     "character-code order": (
         [{"srcname": n, "packages": [n]} for n in ("b", "B", "a", "_", "\u00e9")],
-        {"b": ["/usr/lib/x", "/usr/bin/x", "/usr/Bin"], "B": ["/b"], "a": ["/a"], "_": ["/u"],
-         "\u00e9": ["/\U0001F600", "/\u00e9", "/z"]},
-        {"B": ["/b"], "_": ["/u"], "a": ["/a"], "b": ["/usr/Bin", "/usr/bin/x", "/usr/lib/x"],
-         "\u00e9": ["/z", "/\u00e9", "/\U0001F600"]}),
+        {
+            "b": ["/usr/lib/x", "/usr/bin/x", "/usr/Bin"],
+            "B": ["/b"],
+            "a": ["/a"],
+            "_": ["/u"],
+            "\u00e9": ["/\U0001f600", "/\u00e9", "/z"],
+        },
+        {
+            "B": ["/b"],
+            "_": ["/u"],
+            "a": ["/a"],
+            "b": ["/usr/Bin", "/usr/bin/x", "/usr/lib/x"],
+            "\u00e9": ["/z", "/\u00e9", "/\U0001f600"],
+        },
+    ),
     "no source at all": ([{"srcname": "s", "packages": []}], {"p": ["/p"]}, {}),
     "repeated names in the files table: the last wins": (
-        '[{"srcname": "s", "packages": ["p"]}]', '{"p": ["/old"], "q": [], "p": ["/new"]}', {"s": ["/new"]}),
+        '[{"srcname": "s", "packages": ["p"]}]',
+        '{"p": ["/old"], "q": [], "p": ["/new"]}',
+        {"s": ["/new"]},
+    ),
     "lists of other values sort as Python sorts them": (
-        [{"srcname": "s", "packages": ["p", "q"]}], {"p": [3, 1, 2], "q": [2.5, 1]}, {"s": [1, 2, 2.5, 3]}),
+        [{"srcname": "s", "packages": ["p", "q"]}],
+        {"p": [3, 1, 2], "q": [2.5, 1]},
+        {"s": [1, 2, 2.5, 3]},
+    ),
 }
 
 
@@ -78,12 +108,19 @@ def reference(sources, files):
     return json.dumps({name: sorted(set(grouped[name])) for name in sorted(grouped)}, indent=4)
 
 
-NAMES = st.text(st.sampled_from("aAbB_-./\u00e9\u2028\U0001F600\udc80\"\\\x01"), max_size=4)
+NAMES = st.text(st.sampled_from('aAbB_-./\u00e9\u2028\U0001f600\udc80"\\\x01'), max_size=4)
 
 
-@settings(max_examples=150, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
-@given(st.lists(st.fixed_dictionaries({"srcname": NAMES, "packages": st.lists(NAMES, max_size=4)}), max_size=6),
-       st.dictionaries(NAMES, st.lists(NAMES, max_size=5), max_size=8))
+@settings(
+    max_examples=150, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture]
+)
+@given(
+    st.lists(
+        st.fixed_dictionaries({"srcname": NAMES, "packages": st.lists(NAMES, max_size=4)}),
+        max_size=6,
+    ),
+    st.dictionaries(NAMES, st.lists(NAMES, max_size=5), max_size=8),
+)
 def test_result_matches_the_described_grouping(tables, sources, files):
     tables(sources, files)
     provenance.process()

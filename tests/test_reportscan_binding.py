@@ -37,9 +37,13 @@ def test_keywords_and_wrong_calls():
     assert run(native, "reportscan", xml_path_or_url=GEOM)[1] == run(native, "reportscan", GEOM)[1]
     assert run(native, "parse_report", report=report)[1] == run(baseline, "parse_report", report)[1]
     node = report.find(".//problems_with_symbols[@severity='Medium']")
-    assert run(native, "parse_problems_with_symbols", problem_node=node, severity="Medium")[1] == \
-        run(baseline, "parse_problems_with_symbols", node, "Medium")[1]
-    assert run(native, "parse_removed_symbols", removed_symbols_node=report.find("removed_symbols"))[1]
+    assert (
+        run(native, "parse_problems_with_symbols", problem_node=node, severity="Medium")[1]
+        == run(baseline, "parse_problems_with_symbols", node, "Medium")[1]
+    )
+    assert run(
+        native, "parse_removed_symbols", removed_symbols_node=report.find("removed_symbols")
+    )[1]
     with pytest.raises(TypeError):
         native.reportscan()
     with pytest.raises(TypeError):
@@ -97,8 +101,9 @@ def test_replaced_reader_error_reaches_the_guard(monkeypatch):
     printed, result, logs = run(native, "reportscan", GEOM)
     # the (empty) High section of symbol problems exists, so it is the first call
     assert result == [] and logs == [(0, "An unexpected error occurred: boom High")]
-    assert printed.endswith("Affected Symbol: geom_box_grow, Comment: 2nd parameter by is of "
-                            "type geom_coord.\n")
+    assert printed.endswith(
+        "Affected Symbol: geom_box_grow, Comment: 2nd parameter by is of type geom_coord.\n"
+    )
 
 
 def test_parse_report_calls_bound_readers(monkeypatch):
@@ -125,6 +130,7 @@ def test_replaced_etree_is_used(monkeypatch):
 
 def test_reimport_rebinds(monkeypatch):
     import varkit
+
     sentinel = object()
     saved = sys.modules["varkit.reportscan"]
     try:
@@ -159,13 +165,24 @@ def test_main_program(monkeypatch, capsys):
 
 def test_main_program_as_a_process(tmp_path):
     import subprocess
+
     code = "import sys; from varkit.reportscan import _main; sys.exit(_main())"
-    done = subprocess.run([sys.executable, "-c", code, GEOM], capture_output=True, text=True,
-                          env={**__import__("os").environ, "PYTHONPATH": ":".join(sys.path)})
+    done = subprocess.run(
+        [sys.executable, "-c", code, GEOM],
+        capture_output=True,
+        text=True,
+        env={**__import__("os").environ, "PYTHONPATH": ":".join(sys.path)},
+    )
     assert done.returncode == 0 and done.stdout.startswith("=" * 80 + "\nProcessing binary")
-    done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
-                          env={**__import__("os").environ, "PYTHONPATH": ":".join(sys.path)})
-    assert done.returncode == 1 and done.stdout == "Error: Please provide the path to an XML file.\n"
+    done = subprocess.run(
+        [sys.executable, "-c", code],
+        capture_output=True,
+        text=True,
+        env={**__import__("os").environ, "PYTHONPATH": ":".join(sys.path)},
+    )
+    assert (
+        done.returncode == 1 and done.stdout == "Error: Please provide the path to an XML file.\n"
+    )
 
 
 def test_same_for_string_document_via_http_content(monkeypatch):

@@ -70,6 +70,7 @@ def test_http_broken_body(server):
 
 def test_connection_refused():
     import socket
+
     sock = socket.socket()
     sock.bind(("127.0.0.1", 0))
     port = sock.getsockname()[1]
@@ -120,11 +121,29 @@ def test_not_a_string():
         assert logs[0][1].startswith(UNEXPECTED + f"'{type(value).__name__}' object")
 
 
-@pytest.mark.parametrize("content", [
-    b"", b"\x00\x01\x02\xff" * 64, b"<report><library>\xc3\x28</library></report>",
-    b"<report>", b"<a></b>", b"<x:report/>", "<report kind='é'/>".encode("latin-1"),
-    b"<?xml version='1.0' encoding='nope'?><report/>",
-], ids=["empty", "binary", "bad-utf8", "unclosed", "mismatch", "prefix", "latin1-undeclared", "bad-encoding"])
+@pytest.mark.parametrize(
+    "content",
+    [
+        b"",
+        b"\x00\x01\x02\xff" * 64,
+        b"<report><library>\xc3\x28</library></report>",
+        b"<report>",
+        b"<a></b>",
+        b"<x:report/>",
+        "<report kind='é'/>".encode("latin-1"),
+        b"<?xml version='1.0' encoding='nope'?><report/>",
+    ],
+    ids=[
+        "empty",
+        "binary",
+        "bad-utf8",
+        "unclosed",
+        "mismatch",
+        "prefix",
+        "latin1-undeclared",
+        "bad-encoding",
+    ],
+)
 def test_malformed(tmp_path, content):
     path = write(tmp_path, content)
     printed, result, logs = both("reportscan", path)
@@ -152,15 +171,19 @@ def test_deep_nesting(tmp_path):
 def test_nesting_at_the_limit(tmp_path):
     # lxml (libxml2 2.14) takes 256 levels and refuses 257; so does the reader.
     for depth, ok in ((256, True), (257, False)):
-        path = write(tmp_path, "<report>" + "<a>" * (depth - 1) + "</a>" * (depth - 1) + "</report>")
+        path = write(
+            tmp_path, "<report>" + "<a>" * (depth - 1) + "</a>" * (depth - 1) + "</report>"
+        )
         logs = both("reportscan", path)[2]
         assert bool(logs and logs[0][1].startswith(PARSE)) != ok
 
 
 def test_entity_bomb(tmp_path):
     levels = "".join(f'<!ENTITY e{i} "{("&e%d;" % (i - 1)) * 10}">' for i in range(1, 10))
-    xml = (f'<?xml version="1.0"?><!DOCTYPE report [<!ENTITY e0 "boom">{levels}]>'
-           + minimal_report().replace("libx", "&e9;"))
+    xml = (
+        f'<?xml version="1.0"?><!DOCTYPE report [<!ENTITY e0 "boom">{levels}]>'
+        + minimal_report().replace("libx", "&e9;")
+    )
     path = write(tmp_path, xml)
     start = time.monotonic()
     printed, result, logs = both("reportscan", path)
@@ -169,7 +192,9 @@ def test_entity_bomb(tmp_path):
 
 
 def test_internal_entity_is_expanded_like_lxml(tmp_path):
-    xml = '<!DOCTYPE report [<!ENTITY e "lib-from-entity">]>' + minimal_report().replace("libx", "&e;")
+    xml = '<!DOCTYPE report [<!ENTITY e "lib-from-entity">]>' + minimal_report().replace(
+        "libx", "&e;"
+    )
     printed = both("reportscan", write(tmp_path, xml))[0]
     assert "Test library: lib-from-entity\n" in printed
 
@@ -177,18 +202,22 @@ def test_internal_entity_is_expanded_like_lxml(tmp_path):
 def test_external_entities_and_dtd_are_not_loaded(tmp_path, server):
     secret = tmp_path / "secret.txt"
     secret.write_text("TOP-SECRET")
-    xml = (f'<!DOCTYPE report SYSTEM "{server}/x.dtd" [<!ENTITY f SYSTEM "file://{secret}">'
-           f'<!ENTITY n SYSTEM "{server}/x.dtd">]>'
-           + minimal_report().replace("libx", "&f;&n;").replace("<number>1", "<number>&n;1"))
+    xml = (
+        f'<!DOCTYPE report SYSTEM "{server}/x.dtd" [<!ENTITY f SYSTEM "file://{secret}">'
+        f'<!ENTITY n SYSTEM "{server}/x.dtd">]>'
+        + minimal_report().replace("libx", "&f;&n;").replace("<number>1", "<number>&n;1")
+    )
     printed, result, logs = both("reportscan", write(tmp_path, xml))
     assert "TOP-SECRET" not in printed and "from the network" not in printed
     assert _Handler.requests_seen == []
 
 
 def test_at_signs_in_attribute_values(tmp_path):
-    body = ("<problems_with_symbols severity='High'><header name='@h'><library name='@param'>"
-            "<symbol name='@s'><problem id='@id'><change a='@a' b='@a@b' c='x'>@a|@b|@c|@@</change>"
-            "</problem></symbol></library></header></problems_with_symbols>")
+    body = (
+        "<problems_with_symbols severity='High'><header name='@h'><library name='@param'>"
+        "<symbol name='@s'><problem id='@id'><change a='@a' b='@a@b' c='x'>@a|@b|@c|@@</change>"
+        "</problem></symbol></library></header></problems_with_symbols>"
+    )
     printed, result, logs = both("reportscan", write(tmp_path, minimal_report(body=body)))
     assert "      Symbol: @s, Problem: @id, Change: @a|@a@b|x|@@\n" in printed
     assert result == [[], [{"header_name": "@h", "affected_symbols": {"@s"}}]][1:]
@@ -226,14 +255,18 @@ class _CountingSink:
 
 def test_200_mb_file(tmp_path, monkeypatch):
     """A 200 MB report, streamed in bounded time (kind "source": printed, no result)."""
-    header = ("<header name='h{0}.h'><library name='libbig.so.1'>"
-              + "".join(f"<name>sym_{{0}}_{j}_{'x' * 40}</name>" for j in range(40))
-              + "</library></header>\n")
+    header = (
+        "<header name='h{0}.h'><library name='libbig.so.1'>"
+        + "".join(f"<name>sym_{{0}}_{j}_{'x' * 40}</name>" for j in range(40))
+        + "</library></header>\n"
+    )
     count = 200 * 1024 * 1024 // len(header.format(0))
     path = tmp_path / "big.xml"
     with open(path, "w") as out:
-        out.write("<report kind='source'><library>big</library><version1><number>1</number>"
-                  "</version1><version2><number>2</number></version2><added_symbols/><removed_symbols>")
+        out.write(
+            "<report kind='source'><library>big</library><version1><number>1</number>"
+            "</version1><version2><number>2</number></version2><added_symbols/><removed_symbols>"
+        )
         for i in range(count):
             out.write(header.format(i))
         out.write("</removed_symbols></report>")
@@ -257,6 +290,7 @@ def test_fuzz_finding_encoder_error_in_input_layer(tmp_path, capfd):
     it from inside its input layer; the reader must not stop the parser there (it did,
     and crashed), must not print libxml2's message on stderr, and gives lxml's verdict."""
     from _reportscan_support import DATA
+
     path = str(DATA / "edge" / "fuzz-utf7-encoder-error.xml")
     printed, result, logs = both("reportscan", path)
     assert result == [] and len(logs) == 1
@@ -267,15 +301,19 @@ def test_fuzz_finding_doctype_after_an_error():
     """libFuzzer finding (a DOCTYPE with entities after a broken PI): libxml2 built its
     SAX-compatibility document for the entity, which was leaked; same verdict as lxml."""
     from _reportscan_support import DATA
+
     printed, result, logs = both("reportscan", str(DATA / "edge" / "fuzz-doctype-after-error.xml"))
     assert result == [] and len(logs) == 1
 
 
-@pytest.mark.parametrize("document, failed", [
-    ("<html><body>Bad gateway</body></html>", True),  # well-formed, but an error page
-    ("<reports/>", True),
-    (None, False),                                     # a real report
-])
+@pytest.mark.parametrize(
+    "document, failed",
+    [
+        ("<html><body>Bad gateway</body></html>", True),  # well-formed, but an error page
+        ("<reports/>", True),
+        (None, False),  # a real report
+    ],
+)
 def test_a_document_without_a_report_is_recorded_not_logged(tmp_path, document, failed):
     path = str(REPORTS / "libgeom-binary.xml") if document is None else write(tmp_path, document)
     printed, result, logs = both("reportscan", path)
@@ -284,8 +322,19 @@ def test_a_document_without_a_report_is_recorded_not_logged(tmp_path, document, 
         assert result == [] and native.last_failure["xml_path_or_url"] == path
 
 
-@pytest.mark.parametrize("case", ["good", "missing", "no_report", "broken", "no_removed",
-                                  "http_good", "http_404", "http_broken"])
+@pytest.mark.parametrize(
+    "case",
+    [
+        "good",
+        "missing",
+        "no_report",
+        "broken",
+        "no_removed",
+        "http_good",
+        "http_404",
+        "http_broken",
+    ],
+)
 def test_scan_report_returns_what_reportscan_leaves_in_last_failure(tmp_path, server, case):
     argument = {
         "good": str(REPORTS / "libgeom-binary.xml"),

@@ -2,7 +2,6 @@
 exactly what the plain-Python + lxml rendering does, on the fast path and when the
 readers are called with lxml elements."""
 
-
 import lxml.etree
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
@@ -11,10 +10,21 @@ from _reportscan_support import both, forbid_lxml_parse, native, run
 
 CHILDREN = {
     "reports": ["report", "report", "other"],
-    "report": ["test_info", "test_results", "added_symbols", "removed_symbols",
-               "problems_with_types", "problems_with_symbols", "problems_with_constants",
-               "problems_with_types", "problems_with_symbols", "problems_with_types",
-               "library", "report", "other"],
+    "report": [
+        "test_info",
+        "test_results",
+        "added_symbols",
+        "removed_symbols",
+        "problems_with_types",
+        "problems_with_symbols",
+        "problems_with_constants",
+        "problems_with_types",
+        "problems_with_symbols",
+        "problems_with_types",
+        "library",
+        "report",
+        "other",
+    ],
     "test_info": ["library", "version1", "version2", "other"],
     "version1": ["number", "other"],
     "version2": ["number", "other"],
@@ -37,11 +47,42 @@ CHILDREN = {
     "name": ["headers", "libs", "name", "other"],
 }
 NAMED = {"header", "library", "symbol", "type", "constant"}
-TEXTS = ["", "a", "sym", "@name", "@param and @field", "@old_size bytes became @new_size",
-         "Ünï ✓", "a &amp; b", "&lt;t&gt;", "<![CDATA[cd@x]]>", "x<!--c-->y", "@target@target",
-         "@", "@@x", " spaced ", "<?pi x?>z", "&#64;v", "\n  "]
-VALUES = ["", "a", "@b", "@param", "x&amp;y", "&#38;", "&lt;", "v&#9;w", "line\nbreak", "é",
-          "binary", "High", "Safe", "@old_size"]
+TEXTS = [
+    "",
+    "a",
+    "sym",
+    "@name",
+    "@param and @field",
+    "@old_size bytes became @new_size",
+    "Ünï ✓",
+    "a &amp; b",
+    "&lt;t&gt;",
+    "<![CDATA[cd@x]]>",
+    "x<!--c-->y",
+    "@target@target",
+    "@",
+    "@@x",
+    " spaced ",
+    "<?pi x?>z",
+    "&#64;v",
+    "\n  ",
+]
+VALUES = [
+    "",
+    "a",
+    "@b",
+    "@param",
+    "x&amp;y",
+    "&#38;",
+    "&lt;",
+    "v&#9;w",
+    "line\nbreak",
+    "é",
+    "binary",
+    "High",
+    "Safe",
+    "@old_size",
+]
 EXTRA_ATTRS = ["target", "old_size", "new_size", "b", "param", "field", "v", "kind"]
 
 
@@ -62,8 +103,10 @@ def _attrs(rng, tag):
     return "".join(f' {k}="{v}"' for k, v in attrs)
 
 
-COMPLETE = ("<test_info><library>L</library><version1><number>1</number></version1>"
-            "<version2><number>2</number></version2></test_info>")
+COMPLETE = (
+    "<test_info><library>L</library><version1><number>1</number></version1>"
+    "<version2><number>2</number></version2></test_info>"
+)
 
 
 def _element(rng, tag, depth):
@@ -91,7 +134,9 @@ def _document(rng):
     return f"<reports>{body}</reports>"
 
 
-@settings(max_examples=300, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
+@settings(
+    max_examples=300, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture]
+)
 @given(st.randoms(use_true_random=False))
 def test_generated_documents(tmp_path, rng):
     document = _document(rng)
@@ -106,13 +151,15 @@ def test_generated_documents(tmp_path, rng):
         both("parse_report", report)
 
 
-@settings(max_examples=100, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
+@settings(
+    max_examples=100, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture]
+)
 @given(st.randoms(use_true_random=False), st.integers(0, 2000), st.binary(max_size=8))
 def test_mutated_documents(tmp_path, rng, position, junk):
     """Cut or damaged documents: both agree on the handler and its message."""
     document = _document(rng).encode()
     position = min(position, len(document))
-    damaged = document[:position] + junk + document[position + len(junk):]
+    damaged = document[:position] + junk + document[position + len(junk) :]
     path = tmp_path / "damaged.xml"
     path.write_bytes(damaged)
     both("reportscan", str(path))
@@ -125,13 +172,21 @@ CODEPAGES = ["cp037", "cp500", "cp1140"]
 DECLARED = {"cp037": "IBM037", "cp500": "IBM500", "cp1140": "IBM01140"}
 
 
-@settings(max_examples=150, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
-@given(st.randoms(use_true_random=False), st.sampled_from(TAILS), st.sampled_from(CODEPAGES),
-       st.booleans())
+@settings(
+    max_examples=150, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture]
+)
+@given(
+    st.randoms(use_true_random=False),
+    st.sampled_from(TAILS),
+    st.sampled_from(CODEPAGES),
+    st.booleans(),
+)
 def test_documents_the_tree_reader_refuses(tmp_path, rng, tail, codepage, ebcdic):
     document = _document(rng)
     if ebcdic:
-        data = (f'<?xml version="1.0" encoding="{DECLARED[codepage]}"?>' + document).encode(codepage, "xmlcharrefreplace")
+        data = (f'<?xml version="1.0" encoding="{DECLARED[codepage]}"?>' + document).encode(
+            codepage, "xmlcharrefreplace"
+        )
     else:
         data = document.encode() + tail
     path = tmp_path / "hostile.xml"

@@ -1,4 +1,5 @@
 """A report read again gives what the first reading gave, and a changed file is read anew."""
+
 import os
 import shutil
 
@@ -54,8 +55,9 @@ def test_a_url_is_read_once_per_run(tmp_path):
         def log_message(self, *args):
             pass
 
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0),
-                                             partial(Handler, directory=str(tmp_path)))
+    server = http.server.ThreadingHTTPServer(
+        ("127.0.0.1", 0), partial(Handler, directory=str(tmp_path))
+    )
     threading.Thread(target=server.serve_forever, daemon=True).start()
     url = f"http://127.0.0.1:{server.server_address[1]}/r.xml"
     try:

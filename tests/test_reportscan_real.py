@@ -11,8 +11,14 @@ ALL_REPORTS = sorted(REPORTS.glob("*.xml"))
 
 def test_reports_exist():
     names = {path.name for path in ALL_REPORTS}
-    assert {"libgeom.xml", "libgeom-binary.xml", "libgeom-source.xml",
-            "libqueue.xml", "libqueue-binary.xml", "libqueue-source.xml"} <= names
+    assert {
+        "libgeom.xml",
+        "libgeom-binary.xml",
+        "libgeom-source.xml",
+        "libqueue.xml",
+        "libqueue-binary.xml",
+        "libqueue-source.xml",
+    } <= names
 
 
 @pytest.mark.parametrize("path", ALL_REPORTS, ids=lambda p: p.name)
@@ -41,26 +47,46 @@ def test_libgeom_binary_facts():
     assert list(result[0][0]) == ["header_name", "affected_symbols"]
     symbols = _union(result)
     # changed return type, added parameter, struct layout, typedef, enum values
-    assert {"geom_point_dist", "geom_point_new", "geom_version_major", "geom_box_area",
-            "geom_box_grow", "geom_count", "geom_point_free"} <= symbols
+    assert {
+        "geom_point_dist",
+        "geom_point_new",
+        "geom_version_major",
+        "geom_box_area",
+        "geom_box_grow",
+        "geom_count",
+        "geom_point_free",
+    } <= symbols
     assert "geom_point_norm" not in symbols  # added, printed only
     # the Safe section takes its header with an empty set
     assert result[-1] == [{"header_name": "geom.h", "affected_symbols": set()}]
     lines = printed.splitlines()
-    assert lines[:4] == ["=" * 80, "Processing binary report...", "Test library: libgeom",
-                         "Test Version: 1.0 VS 2.0"]
+    assert lines[:4] == [
+        "=" * 80,
+        "Processing binary report...",
+        "Test library: libgeom",
+        "Test Version: 1.0 VS 2.0",
+    ]
     assert "    - libgeom.so.1" in lines  # the old soname (libgeom.so.2 is the new one)
-    assert ("\nAdded Symbols:\n  Header: geom.h\n    Library: libgeom.so.2\n"
-            "      Symbol: geom_point_norm\n") in printed
-    assert ("\nRemoved Symbols:\n  Header: geom.h\n    Library: libgeom.so.1\n"
-            "      Symbol: geom_scale\n") in printed
+    assert (
+        "\nAdded Symbols:\n  Header: geom.h\n    Library: libgeom.so.2\n"
+        "      Symbol: geom_point_norm\n"
+    ) in printed
+    assert (
+        "\nRemoved Symbols:\n  Header: geom.h\n    Library: libgeom.so.1\n"
+        "      Symbol: geom_scale\n"
+    ) in printed
     # placeholders expanded from the change attributes
-    assert ("    Type: geom_coord, Problem: DataType_Size_And_Stack, "
-            "Change: Size of this type has been changed from 32 to 64.") in lines
-    assert ("      Affected Symbol: geom_box_grow, Comment: 2nd parameter by is of type "
-            "geom_coord.") in lines
-    assert ("    Constant: GEOM_MAX_POINTS, Problem: Changed_Constant, Change: The value of "
-            "constant GEOM_MAX_POINTS has been changed from 10 to 20.") in lines
+    assert (
+        "    Type: geom_coord, Problem: DataType_Size_And_Stack, "
+        "Change: Size of this type has been changed from 32 to 64."
+    ) in lines
+    assert (
+        "      Affected Symbol: geom_box_grow, Comment: 2nd parameter by is of type geom_coord."
+    ) in lines
+    assert (
+        "    Constant: GEOM_MAX_POINTS, Problem: Changed_Constant, Change: The value of "
+        "constant GEOM_MAX_POINTS has been changed from 10 to 20."
+    ) in lines
     assert "  Library: libgeom.so.1" in lines and "    Symbol: geom_point_new" in lines
     assert not any("@" in line for line in lines if "Change:" in line or "Comment:" in line)
 
@@ -85,8 +111,9 @@ def test_libqueue_binary_facts():
     removed = result[0]
     assert removed[0]["header_name"] == "queue.hpp"
     # Queue::peek_id() const was removed; queue_total(const Queue&, int) changed its parameter
-    assert {"_ZNK2vq5Queue7peek_idEv", "_ZN2vq11queue_totalERKNS_5QueueEi"} <= \
-        removed[0]["affected_symbols"]
+    assert {"_ZNK2vq5Queue7peek_idEv", "_ZN2vq11queue_totalERKNS_5QueueEi"} <= removed[0][
+        "affected_symbols"
+    ]
     # a virtual method added: push's vtable slot moved
     assert "_ZN2vq5Queue4pushERKNS_4ItemE" in _union(result[1:])
 
@@ -95,8 +122,10 @@ def test_libqueue_binary_facts():
 def test_parse_report_with_lxml_elements(path):
     for report in lxml.etree.parse(str(path)).getroot().xpath("//report"):
         both("parse_report", report)
-        for section, reader in (("added_symbols", "parse_added_symbols"),
-                                ("removed_symbols", "parse_removed_symbols")):
+        for section, reader in (
+            ("added_symbols", "parse_added_symbols"),
+            ("removed_symbols", "parse_removed_symbols"),
+        ):
             both(reader, report.find(section))
         for severity in ("High", "Medium", "Low", "Safe"):
             for kind in ("types", "symbols", "constants"):

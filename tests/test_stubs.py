@@ -1,5 +1,6 @@
 """The extension modules as introspection sees them: module docstrings,
 signatures, and stubs that mypy's stubtest finds true to the modules."""
+
 import importlib
 import inspect
 import os
@@ -24,8 +25,11 @@ MODULES = [
 
 
 def _functions(module):
-    return {name: value for name, value in vars(module).items()
-            if inspect.isbuiltin(value) and value.__module__ == module.__name__}
+    return {
+        name: value
+        for name, value in vars(module).items()
+        if inspect.isbuiltin(value) and value.__module__ == module.__name__
+    }
 
 
 @pytest.mark.parametrize("name", MODULES)
@@ -38,7 +42,9 @@ def test_module_documented_and_every_function_has_a_signature(name):
         signature = inspect.signature(function)  # raises ValueError without one
         # Every parameter can be passed by its name, as with a Python function.
         assert all(p.kind is p.POSITIONAL_OR_KEYWORD for p in signature.parameters.values()), (
-            function_name, signature)
+            function_name,
+            signature,
+        )
         assert function.__doc__ is None or not function.__doc__.startswith(function_name + "(")
 
 
@@ -70,17 +76,30 @@ def _stubtest(package_parent, workdir, *extra):
     if package_parent.name != "site-packages":
         env["PYTHONPATH"] = str(package_parent)
     return subprocess.run(
-        [sys.executable, "-m", "mypy.stubtest", "--mypy-config-file", str(config),
-         *extra, *MODULES],
-        env=env, cwd=workdir, capture_output=True, text=True, timeout=600)
+        [
+            sys.executable,
+            "-m",
+            "mypy.stubtest",
+            "--mypy-config-file",
+            str(config),
+            *extra,
+            *MODULES,
+        ],
+        env=env,
+        cwd=workdir,
+        capture_output=True,
+        text=True,
+        timeout=600,
+    )
 
 
 def test_stubs_match_the_modules(tmp_path):
     import varkit
 
     package_parent = Path(varkit.__file__).resolve().parent.parent
-    run = _stubtest(package_parent, tmp_path,
-                    "--allowlist", str(ROOT / "tests" / "stubtest_allowlist.txt"))
+    run = _stubtest(
+        package_parent, tmp_path, "--allowlist", str(ROOT / "tests" / "stubtest_allowlist.txt")
+    )
     assert run.returncode == 0, run.stdout + run.stderr
 
 
@@ -89,13 +108,17 @@ def test_stubtest_catches_a_stub_that_lies(tmp_path):
     import varkit
 
     copy = tmp_path / "varkit"
-    shutil.copytree(Path(varkit.__file__).resolve().parent, copy,
-                    ignore=shutil.ignore_patterns("__pycache__"))
+    shutil.copytree(
+        Path(varkit.__file__).resolve().parent, copy, ignore=shutil.ignore_patterns("__pycache__")
+    )
     stub = copy / "package_mapping" / "include" / "twinmatch.pyi"
     text = stub.read_text()
-    stub.write_text(text.replace("def count_so_combinations(lib_name: str)",
-                                 "def count_so_combinations(name: str)")
-                    + "\ndef not_defined_anywhere() -> None: ...\n")
+    stub.write_text(
+        text.replace(
+            "def count_so_combinations(lib_name: str)", "def count_so_combinations(name: str)"
+        )
+        + "\ndef not_defined_anywhere() -> None: ...\n"
+    )
     work = tmp_path / "work"
     work.mkdir()
     run = _stubtest(tmp_path, work, "--allowlist", str(ROOT / "tests" / "stubtest_allowlist.txt"))

@@ -2,7 +2,6 @@
 replaced (tests/oracles/symbol_match_baseline.py): the same matches, records
 and printed tables for any report names and imports."""
 
-
 import prettytable
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
@@ -24,7 +23,11 @@ def mangled(draw):
     return f"_ZN{draw(scopes)}{draw(templates)}{code}{inherited}{draw(parameters)}"
 
 
-bases = st.one_of(mangled(), mangled(), st.sampled_from(["pick", "other", "table", "_ZN3Foo3getEv", "x*", "_ZN3FooC*Ev"]))
+bases = st.one_of(
+    mangled(),
+    mangled(),
+    st.sampled_from(["pick", "other", "table", "_ZN3Foo3getEv", "x*", "_ZN3FooC*Ev"]),
+)
 versions = st.sampled_from(["", "@V1", "@@V1", "@V2", "@@V2", "@", "@@", "@V1@x"])
 spelled = st.builds(lambda base, version: base + version, bases, versions)
 changed = st.lists(st.one_of(spelled, st.sampled_from(["", None, 7])), max_size=14)
@@ -39,15 +42,23 @@ def imports(draw):
         return {"set": set, "frozenset": frozenset, "list": list}[kind](names)
     names = draw(st.lists(st.one_of(bases, spelled), max_size=10))
     tagged = draw(st.lists(st.sampled_from(names), unique=True)) if names else []
-    return common.ImportedSymbols(names, {
-        name: frozenset(draw(st.lists(st.sampled_from(["V1", "V2", "V3"]), min_size=1, unique=True)))
-        for name in tagged})
+    return common.ImportedSymbols(
+        names,
+        {
+            name: frozenset(
+                draw(st.lists(st.sampled_from(["V1", "V2", "V3"]), min_size=1, unique=True))
+            )
+            for name in tagged
+        },
+    )
 
 
 def _run(module, report_names, symbol_list):
     table = prettytable.PrettyTable(["Package Name", "Related file", "Symbol"])
     result = {}
-    affected = module.find_symbols_in_file(report_names, result, "pkg", "libx.so.1", table, symbol_list=symbol_list)
+    affected = module.find_symbols_in_file(
+        report_names, result, "pkg", "libx.so.1", table, symbol_list=symbol_list
+    )
     return affected, result, table.get_string()
 
 
@@ -60,8 +71,9 @@ def test_index_matches_the_per_call_matching(reports, files):
             for symbol_list in files:
                 expected = oracle.match_symbols(report_names, symbol_list)
                 assert common.match_symbols(report_names, symbol_list) == expected
-                assert _run(common, set(report_names) - {None}, symbol_list) == \
-                    _run(oracle, set(report_names) - {None}, symbol_list)
+                assert _run(common, set(report_names) - {None}, symbol_list) == _run(
+                    oracle, set(report_names) - {None}, symbol_list
+                )
 
 
 @given(changed, imports())
@@ -72,7 +84,9 @@ def test_a_small_memo_stays_bounded_and_right(report_names, symbol_list):
     try:
         for extra in ([], ["pick"], ["other@V1"], ["_ZN3FooC1Ev"], []):
             names = report_names + extra
-            assert common.match_symbols(names, symbol_list) == oracle.match_symbols(names, symbol_list)
+            assert common.match_symbols(names, symbol_list) == oracle.match_symbols(
+                names, symbol_list
+            )
             assert len(memo._entries) <= 2
             assert memo._names == sum(index.size for index in memo._entries.values()) <= 40
     finally:
@@ -83,5 +97,8 @@ def test_report_names_that_are_not_hashable():
     # Only strings are names; anything else among them is passed over, as before.
     names = ["pick@@V1", ["not", "a", "name"], "_ZN3FooC1Ev"]
     used = common.ImportedSymbols({"pick", "_ZN3FooC2Ev"}, {"pick": frozenset({"V1"})})
-    assert common.match_symbols(names, used) == oracle.match_symbols(names, used) == [
-        ("_ZN3FooC1Ev", "_ZN3FooC2Ev", "ctor-dtor-variant"), ("pick@@V1", "pick@V1", "version")]
+    assert (
+        common.match_symbols(names, used)
+        == oracle.match_symbols(names, used)
+        == [("_ZN3FooC1Ev", "_ZN3FooC2Ev", "ctor-dtor-variant"), ("pick@@V1", "pick@V1", "version")]
+    )

@@ -1,5 +1,6 @@
 """The data-tool commands behave like commands: --help and --version touch
 nothing, a missing input is one line naming what produces it."""
+
 import subprocess
 import sys
 from pathlib import Path
@@ -14,8 +15,9 @@ COMMANDS = sorted(tools.TOOLS) + ["varkit-reportscan"]
 
 def command(name, *args, cwd):
     code = f"from varkit.tools import _console; _console({name!r})"
-    done = subprocess.run([sys.executable, "-c", code, *args], capture_output=True, text=True,
-                          cwd=cwd, timeout=60)
+    done = subprocess.run(
+        [sys.executable, "-c", code, *args], capture_output=True, text=True, cwd=cwd, timeout=60
+    )
     return done.returncode, done.stdout, done.stderr
 
 
@@ -35,8 +37,9 @@ def test_a_missing_input_is_one_line(tmp_path, name):
     assert list(tmp_path.iterdir()) == []
 
 
-@pytest.mark.parametrize("target, status", [(str(REPORT), 0), ("/etc/passwd", 1),
-                                            ("/nonexistent/report.xml", 1)])
+@pytest.mark.parametrize(
+    "target, status", [(str(REPORT), 0), ("/etc/passwd", 1), ("/nonexistent/report.xml", 1)]
+)
 def test_reportscan_exit_status_says_whether_it_read_the_report(tmp_path, target, status):
     code, out, err = command("varkit-reportscan", target, cwd=tmp_path)
     assert code == status and (err == "") == (status == 0)

@@ -36,7 +36,10 @@ from corpus import PAIRS, Pair  # noqa: E402
 ARCH = os.environ.get("VERDICT_ARCH", "x86_64")
 _TARGETS = {
     "x86_64": {"c": ["gcc"], "c++": ["g++"]},
-    "aarch64": {"c": ["clang", "--target=aarch64-linux-gnu"], "c++": ["clang++", "--target=aarch64-linux-gnu"]},
+    "aarch64": {
+        "c": ["clang", "--target=aarch64-linux-gnu"],
+        "c++": ["clang++", "--target=aarch64-linux-gnu"],
+    },
 }
 if ARCH not in _TARGETS:
     raise SystemExit(f"VERDICT_ARCH must be one of {', '.join(_TARGETS)}")
@@ -49,15 +52,28 @@ SYSROOT = f"/usr/{ARCH}-linux-gnu"
 
 def run_program(program: Path, library_dir: Path) -> subprocess.CompletedProcess:
     if ARCH == "x86_64":
-        return subprocess.run([str(program)], env={**os.environ, "LD_LIBRARY_PATH": str(library_dir)},
-                              capture_output=True, text=True, timeout=30)
-    return subprocess.run([f"qemu-{ARCH}", "-L", SYSROOT, "-E", f"LD_LIBRARY_PATH={library_dir}", str(program)],
-                          capture_output=True, text=True, timeout=60)
+        return subprocess.run(
+            [str(program)],
+            env={**os.environ, "LD_LIBRARY_PATH": str(library_dir)},
+            capture_output=True,
+            text=True,
+            timeout=30,
+        )
+    return subprocess.run(
+        [f"qemu-{ARCH}", "-L", SYSROOT, "-E", f"LD_LIBRARY_PATH={library_dir}", str(program)],
+        capture_output=True,
+        text=True,
+        timeout=60,
+    )
+
+
 REPORT_DIR = "1.0_to_2.0"
 
 
 def sh(*args: object, cwd: Path | None = None, check: bool = True) -> subprocess.CompletedProcess:
-    return subprocess.run([str(a) for a in args], cwd=cwd, check=check, capture_output=True, text=True)
+    return subprocess.run(
+        [str(a) for a in args], cwd=cwd, check=check, capture_output=True, text=True
+    )
 
 
 # --------------------------------------------------------------------------
@@ -72,14 +88,24 @@ def build_library(out: Path, pair: Pair, label: str) -> Path:
     d.mkdir(parents=True, exist_ok=True)
     (d / pair.header).write_text(version.header)
     (d / f"{pair.lib}.{ext}").write_text(version.source)
-    args = [*compiler, "-g", "-Og", "-shared", "-fPIC", f"-Wl,-soname,{soname}", "-o", d / soname,
-            d / f"{pair.lib}.{ext}"]
+    args = [
+        *compiler,
+        "-g",
+        "-Og",
+        "-shared",
+        "-fPIC",
+        f"-Wl,-soname,{soname}",
+        "-o",
+        d / soname,
+        d / f"{pair.lib}.{ext}",
+    ]
     if version.version_script:
         (d / f"{pair.lib}.map").write_text(version.version_script)
         args.insert(len(compiler), f"-Wl,--version-script={d / f'{pair.lib}.map'}")
     sh(*args)
     (d / "descriptor.xml").write_text(
-        f"<version>{label}</version>\n<headers>{d / pair.header}</headers>\n<libs>{d / soname}</libs>\n")
+        f"<version>{label}</version>\n<headers>{d / pair.header}</headers>\n<libs>{d / soname}</libs>\n"
+    )
     return d / soname
 
 
@@ -92,23 +118,57 @@ def build_programs(out: Path, pair: Pair) -> list[Path]:
     for program in pair.programs:
         source = apps / f"{program.name}.{ext}"
         source.write_text(f'#include "{pair.header}"\n{program.source}')
-        sh(*compiler, "-g", "-O0", "-I", old, "-o", apps / program.name, source, old / pair.sonames[0])
+        sh(
+            *compiler,
+            "-g",
+            "-O0",
+            "-I",
+            old,
+            "-o",
+            apps / program.name,
+            source,
+            old / pair.sonames[0],
+        )
         source.unlink()  # the check walks apps/: only the programs belong there
         built.append(apps / program.name)
     return built
 
 
 def write_report(out: Path, pair: Pair) -> Path:
-    report = out / "results" / "compat_reports" / pair.package / pair.sonames[1] / REPORT_DIR / "compat_report.xml"
+    report = (
+        out
+        / "results"
+        / "compat_reports"
+        / pair.package
+        / pair.sonames[1]
+        / REPORT_DIR
+        / "compat_report.xml"
+    )
     report.parent.mkdir(parents=True, exist_ok=True)
     logs = out / "acc" / pair.package
     logs.mkdir(parents=True, exist_ok=True)
     lib = out / "lib" / pair.package
     # Exits 1 when the versions are incompatible; the report is what counts.
-    sh("abi-compliance-checker", "-q", "-l", pair.lib, "-old", lib / "1.0" / "descriptor.xml",
-       "-new", lib / "2.0" / "descriptor.xml", *CROSS, "-xml", "-report-path", report, cwd=logs, check=False)
+    sh(
+        "abi-compliance-checker",
+        "-q",
+        "-l",
+        pair.lib,
+        "-old",
+        lib / "1.0" / "descriptor.xml",
+        "-new",
+        lib / "2.0" / "descriptor.xml",
+        *CROSS,
+        "-xml",
+        "-report-path",
+        report,
+        cwd=logs,
+        check=False,
+    )
     if not report.is_file() or report.stat().st_size == 0:
-        raise SystemExit(f"abi-compliance-checker wrote no report for {pair.package} (logs in {logs})")
+        raise SystemExit(
+            f"abi-compliance-checker wrote no report for {pair.package} (logs in {logs})"
+        )
     return report
 
 
@@ -116,13 +176,30 @@ def write_summary(out: Path) -> None:
     """The summary log as examples/make_results.sh writes it."""
     packages: dict[str, list[dict]] = {}
     for pair in PAIRS:
-        report = out / "results" / "compat_reports" / pair.package / pair.sonames[1] / REPORT_DIR / "compat_report.xml"
-        removed = sorted({name.text for name in binary_report(report).iterfind("removed_symbols//name")
-                          if name.text})
+        report = (
+            out
+            / "results"
+            / "compat_reports"
+            / pair.package
+            / pair.sonames[1]
+            / REPORT_DIR
+            / "compat_report.xml"
+        )
+        removed = sorted(
+            {
+                name.text
+                for name in binary_report(report).iterfind("removed_symbols//name")
+                if name.text
+            }
+        )
         old, new = pair.sonames
         library: dict = {"so_name": new, "removed_symbols": removed}
         if old != new:  # the old name is known only to the summary
-            library = {"so_name": old, "removed_symbols": removed, "lib_soname_ver_change": [old, new]}
+            library = {
+                "so_name": old,
+                "removed_symbols": removed,
+                "lib_soname_ver_change": [old, new],
+            }
         packages.setdefault(pair.package, []).append(library)
     summary = [{"name": name, "library": libraries} for name, libraries in packages.items()]
     (out / "results" / "summary.log").write_text(json.dumps(summary, indent=4) + "\n")
@@ -146,8 +223,14 @@ def install_old_libraries(out: Path) -> Path:
 
 def run_abicompat(out: Path, pair: Pair, program: Path) -> dict:
     lib = out / "lib" / pair.package
-    run = sh("abicompat", "--no-show-locs", program, lib / "1.0" / pair.sonames[0], lib / "2.0" / pair.sonames[1],
-             check=False)
+    run = sh(
+        "abicompat",
+        "--no-show-locs",
+        program,
+        lib / "1.0" / pair.sonames[0],
+        lib / "2.0" / pair.sonames[1],
+        check=False,
+    )
     (out / "abicompat").mkdir(exist_ok=True)
     (out / "abicompat" / f"{program.name}.txt").write_text(run.stdout + run.stderr)
     # Exit status bits: 1 error, 2 usage, 4 ABI change, 8 incompatible change.
@@ -155,8 +238,15 @@ def run_abicompat(out: Path, pair: Pair, program: Path) -> dict:
         verdict = "error"
     else:
         verdict = "affected" if run.returncode & 12 else "clean"
-    flagged = sorted(set(re.findall(r"\[[CD]\] '(?:function|method) [^']*'|\[[CD]\] '[^']*variable [^']*'|"
-                                    r"(?:function|variable) symbol[s]? [^\n]*", run.stdout)))
+    flagged = sorted(
+        set(
+            re.findall(
+                r"\[[CD]\] '(?:function|method) [^']*'|\[[CD]\] '[^']*variable [^']*'|"
+                r"(?:function|variable) symbol[s]? [^\n]*",
+                run.stdout,
+            )
+        )
+    )
     return {"verdict": verdict, "status": run.returncode, "flagged": flagged}
 
 
@@ -171,19 +261,38 @@ def varkit_side(out: Path) -> None:
             library_dict: dict = {}
             printed = io.StringIO()
             with contextlib.redirect_stdout(printed):
-                passed = impactor.search_source_for_dest_file(str(out / "results") + "/", path, library_dict, "ABI")
+                passed = impactor.search_source_for_dest_file(
+                    str(out / "results") + "/", path, library_dict, "ABI"
+                )
             # The command's verdict: the result map read as a whole, not the check's answer alone.
             judged = verdict.judge(library_dict, "ABI", False, common.get_file_type(path))
-            results[program.name] = {"passed": bool(passed), "verdict": judged.verdict,
-                                     "map": library_dict, "printed": printed.getvalue()}
+            results[program.name] = {
+                "passed": bool(passed),
+                "verdict": judged.verdict,
+                "map": library_dict,
+                "printed": printed.getvalue(),
+            }
     (out / "varkit.json").write_text(json.dumps(results, indent=2, default=sorted) + "\n")
 
 
 def run_varkit(out: Path, installed: Path) -> dict:
-    env = {**os.environ, "PYTHONPATH": f"{ROOT / 'python'}{os.pathsep}{os.environ.get('PYTHONPATH', '')}"}
+    env = {
+        **os.environ,
+        "PYTHONPATH": f"{ROOT / 'python'}{os.pathsep}{os.environ.get('PYTHONPATH', '')}",
+    }
     python = os.environ.get("PYTHON", str(ROOT / ".venv" / "bin" / "python"))
-    subprocess.run([str(ROOT / "examples" / "with_libraries.sh"), str(installed), python, __file__,
-                    "varkit-side", str(out)], check=True, env=env)
+    subprocess.run(
+        [
+            str(ROOT / "examples" / "with_libraries.sh"),
+            str(installed),
+            python,
+            __file__,
+            "varkit-side",
+            str(out),
+        ],
+        check=True,
+        env=env,
+    )
     return json.loads((out / "varkit.json").read_text())
 
 
@@ -204,14 +313,19 @@ def listed_symbols(report: Path) -> set[str]:
     binary = binary_report(report)
     names = {n.text for n in binary.iterfind("removed_symbols//name") if n.text}
     for section in binary.iter():
-        if section.tag in ("problems_with_symbols", "problems_with_types") and section.get("severity") != "Safe":
+        if (
+            section.tag in ("problems_with_symbols", "problems_with_types")
+            and section.get("severity") != "Safe"
+        ):
             names.update(s.get("name") for s in section.iter("symbol") if s.get("name"))
     return names
 
 
 def demangle(names: set[str]) -> dict[str, str]:
     ordered = sorted(names)
-    run = subprocess.run(["c++filt"], input="\n".join(ordered) + "\n", capture_output=True, text=True, check=True)
+    run = subprocess.run(
+        ["c++filt"], input="\n".join(ordered) + "\n", capture_output=True, text=True, check=True
+    )
     return dict(zip(ordered, run.stdout.splitlines()))
 
 
@@ -249,7 +363,9 @@ def listed_and_used(report: Path, program: Path) -> list[str]:
     for used_name, used_base, used_version in used:
         for listed_name, listed_base, listed_version in listed:
             versions = used_version.lstrip("@"), listed_version.lstrip("@")
-            if text[used_base] == text[listed_base] and (not all(versions) or versions[0] == versions[1]):
+            if text[used_base] == text[listed_base] and (
+                not all(versions) or versions[0] == versions[1]
+            ):
                 hits.append(f"{listed_name} ~ {used_name}")
     return sorted(hits)
 
@@ -258,14 +374,30 @@ def listed_and_used(report: Path, program: Path) -> list[str]:
 # Comparison
 
 
-HEADINGS = ("package", "program", "varkit", "abicompat", "varkit matched by", "run with 2.0", "agreement")
+HEADINGS = (
+    "package",
+    "program",
+    "varkit",
+    "abicompat",
+    "varkit matched by",
+    "run with 2.0",
+    "agreement",
+)
 KINDS = ("both affected", "both clean", "only varkit affected", "only abicompat affected")
 
 
 def assess(out: Path, pair: Pair, program_name: str, mine: dict, theirs: dict) -> dict:
     """One program: both verdicts, how varkit matched, what the report lists that it imports, how it runs."""
     program = out / "apps" / pair.package / program_name
-    report = out / "results" / "compat_reports" / pair.package / pair.sonames[1] / REPORT_DIR / "compat_report.xml"
+    report = (
+        out
+        / "results"
+        / "compat_reports"
+        / pair.package
+        / pair.sonames[1]
+        / REPORT_DIR
+        / "compat_report.xml"
+    )
     v_affected = mine["verdict"] in ("affected", "maybe affected")
     if theirs["verdict"] == "error":
         kind = "abicompat error"
@@ -275,20 +407,28 @@ def assess(out: Path, pair: Pair, program_name: str, mine: dict, theirs: dict) -
         kind = KINDS[2] if v_affected else KINDS[3]
     ends = run_with(out, pair, program)
     return {
-        "package": pair.package, "program": program_name, "kind": kind,
-        "varkit": "affected" if v_affected else "clean", "abicompat": theirs["verdict"],
+        "package": pair.package,
+        "program": program_name,
+        "kind": kind,
+        "varkit": "affected" if v_affected else "clean",
+        "abicompat": theirs["verdict"],
         "hows": sorted({m["how"] for m in mine["map"].get("symbol_matches", [])}),
         "ends": ends,
-        "runs": "same" if ends["1.0"] == ends["2.0"] else ("load error" if "(loader: " in ends["2.0"] else "differs"),
+        "runs": "same"
+        if ends["1.0"] == ends["2.0"]
+        else ("load error" if "(loader: " in ends["2.0"] else "differs"),
         "listed": listed_and_used(report, program),
-        "mine": mine, "theirs": theirs,
+        "mine": mine,
+        "theirs": theirs,
     }
 
 
 def note(entry: dict, known: str) -> str:
     mine, theirs = entry["mine"]["map"], entry["theirs"]
-    facts = [f"run with 1.0: {entry['ends']['1.0']}; with 2.0: {entry['ends']['2.0']}",
-             f"abicompat status {theirs['status']}"]
+    facts = [
+        f"run with 1.0: {entry['ends']['1.0']}; with 2.0: {entry['ends']['2.0']}",
+        f"abicompat status {theirs['status']}",
+    ]
     if theirs["flagged"]:
         facts.append("abicompat: " + "; ".join(theirs["flagged"][:4]))
     if mine.get("affected_symbols"):
@@ -298,8 +438,9 @@ def note(entry: dict, known: str) -> str:
     facts.append("report lists and program imports: " + (", ".join(entry["listed"]) or "nothing"))
     flags = ", LISTED SYMBOL MISSED" if entry["missed"] else ""
     flags += ", RUN DIFFERS" if entry["kind"] == "both clean" and entry["runs"] != "same" else ""
-    return (f"* {entry['program']} ({entry['kind']}{flags}): {known or 'UNEXPLAINED'}\n"
-            + "".join(f"    - {fact}\n" for fact in facts))
+    return f"* {entry['program']} ({entry['kind']}{flags}): {known or 'UNEXPLAINED'}\n" + "".join(
+        f"    - {fact}\n" for fact in facts
+    )
 
 
 def compare(out: Path, varkit: dict, abicompat: dict[str, dict]) -> tuple[str, bool]:
@@ -311,23 +452,45 @@ def compare(out: Path, varkit: dict, abicompat: dict[str, dict]) -> tuple[str, b
             entry = assess(out, pair, program.name, varkit[program.name], abicompat[program.name])
             entry["missed"] = bool(entry["listed"]) and entry["varkit"] == "clean"
             entries.append(entry)
-            if (entry["kind"] not in KINDS[:2] or entry["missed"]
-                    or (entry["kind"] == "both clean" and entry["runs"] != "same")):
+            if (
+                entry["kind"] not in KINDS[:2]
+                or entry["missed"]
+                or (entry["kind"] == "both clean" and entry["runs"] != "same")
+            ):
                 notes.append(note(entry, program.known))
                 ok = ok and bool(program.known) and entry["kind"] != "abicompat error"
-    rows = [(e["package"], e["program"], e["varkit"], e["abicompat"], ",".join(e["hows"]) or "-", e["runs"], e["kind"])
-            for e in entries]
+    rows = [
+        (
+            e["package"],
+            e["program"],
+            e["varkit"],
+            e["abicompat"],
+            ",".join(e["hows"]) or "-",
+            e["runs"],
+            e["kind"],
+        )
+        for e in entries
+    ]
     widths = [max(len(str(r[i])) for r in rows + [HEADINGS]) for i in range(len(HEADINGS))]
     line = lambda r: "  ".join(str(c).ljust(w) for c, w in zip(r, widths)).rstrip()  # noqa: E731
     text = [line(HEADINGS), line(["-" * w for w in widths])] + [line(r) for r in rows]
-    counts = {kind: sum(e["kind"] == kind for e in entries) for kind in KINDS + ("abicompat error",)}
+    counts = {
+        kind: sum(e["kind"] == kind for e in entries) for kind in KINDS + ("abicompat error",)
+    }
     text += ["", "Agreement:"] + [f"  {k:<24} {v}" for k, v in counts.items() if v or k in KINDS]
     through_identity = [e["program"] for e in entries if e["hows"] and "exact" not in e["hows"]]
     missed = [e["program"] for e in entries if e["missed"]]
-    text += ["", (f"Affected only through identity matching (no exact spelling): {len(through_identity)} "
-             f"({', '.join(through_identity) or '-'})"),
-             (f"Programs importing a symbol the report lists, called clean by varkit: {len(missed)} "
-             f"({', '.join(missed) or '-'})")]
+    text += [
+        "",
+        (
+            f"Affected only through identity matching (no exact spelling): {len(through_identity)} "
+            f"({', '.join(through_identity) or '-'})"
+        ),
+        (
+            f"Programs importing a symbol the report lists, called clean by varkit: {len(missed)} "
+            f"({', '.join(missed) or '-'})"
+        ),
+    ]
     text += ["", "Disagreements and misses:" if notes else "No disagreements.", *notes]
     return "\n".join(text) + "\n", ok
 
@@ -347,7 +510,9 @@ def main(argv: list[str]) -> int:
         build_library(out, pair, "2.0")
         for path in build_programs(out, pair):
             programs[path.name] = (pair, path)
-    print(f"built {len(PAIRS)} library pairs and {len(programs)} programs for {ARCH}", file=sys.stderr)
+    print(
+        f"built {len(PAIRS)} library pairs and {len(programs)} programs for {ARCH}", file=sys.stderr
+    )
     with ThreadPoolExecutor(max_workers=2) as pool:  # the machine is shared
         list(pool.map(lambda p: write_report(out, p), PAIRS))
     write_summary(out)

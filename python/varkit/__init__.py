@@ -54,7 +54,15 @@ import sys
 
 __version__ = "0.1.0"
 
-__all__ = ["CONF_ENV", "CONF_SECTION", "DEFAULTS", "DEFAULT_CONF_PATH", "Config", "conf", "load_conf"]
+__all__ = [
+    "CONF_ENV",
+    "CONF_SECTION",
+    "DEFAULTS",
+    "DEFAULT_CONF_PATH",
+    "Config",
+    "conf",
+    "load_conf",
+]
 
 DEFAULT_CONF_PATH = "/etc/varkit.conf"
 CONF_ENV = "VARKIT_CONF"

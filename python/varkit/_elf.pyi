@@ -1,7 +1,18 @@
 from typing import Literal
 
 _Facts = tuple[
-    int, int, int, bool, bool, bool, str, list[str], list[str], list[str], list[tuple[str, tuple[str, ...]]], list[str]
+    int,
+    int,
+    int,
+    bool,
+    bool,
+    bool,
+    str,
+    list[str],
+    list[str],
+    list[str],
+    list[tuple[str, tuple[str, ...]]],
+    list[str],
 ]
 
 def read(path: str) -> _Facts | Literal[False] | None: ...

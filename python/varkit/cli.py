@@ -128,8 +128,12 @@ def file_problem(path: str) -> Optional[str]:
     if stat.S_ISDIR(mode):
         return None
     if not stat.S_ISREG(mode):
-        kinds = ((stat.S_ISFIFO, "a FIFO"), (stat.S_ISSOCK, "a socket"), (stat.S_ISCHR, "a device"),
-                 (stat.S_ISBLK, "a device"))
+        kinds = (
+            (stat.S_ISFIFO, "a FIFO"),
+            (stat.S_ISSOCK, "a socket"),
+            (stat.S_ISCHR, "a device"),
+            (stat.S_ISBLK, "a device"),
+        )
         kind = next((name for test, name in kinds if test(mode)), "a special file")
         return f"it is not a regular file but {kind}"
     try:
@@ -164,8 +168,9 @@ def count_files(target: str) -> int:
 class Run:
     """One run of the command over its targets, for one or more check kinds."""
 
-    def __init__(self, location: str, remote: bool, targets: Sequence[str],
-                 progress: Optional[TextIO]) -> None:
+    def __init__(
+        self, location: str, remote: bool, targets: Sequence[str], progress: Optional[TextIO]
+    ) -> None:
         self.location = location
         self.remote = remote
         self.targets = list(targets)
@@ -212,7 +217,8 @@ class Run:
             impactor.search_source_for_dest_dir(self.location, target, self.result, kind)
             for directory, reason in unreadable_directories(target):
                 self.result["library"].append(
-                    {"dest_file": directory, "check_type": kind, "walk_error": [reason]})
+                    {"dest_file": directory, "check_type": kind, "walk_error": [reason]}
+                )
         else:
             file_map: FileRecord = {}
             impactor.search_source_for_dest_file(self.location, target, file_map, kind)
@@ -230,7 +236,9 @@ class Run:
                 passed = original(search, path, file_map, check_type)
             except Exception as exc:
                 file_map.setdefault("dest_file", path)
-                file_map.setdefault("check_failed", []).append([type(exc).__name__, _failure_text(exc)])
+                file_map.setdefault("check_failed", []).append(
+                    [type(exc).__name__, _failure_text(exc)]
+                )
                 self._log_traceback()
                 passed = False
             if isinstance(file_map, dict):
@@ -258,7 +266,7 @@ class Run:
         width = shutil.get_terminal_size((100, 24)).columns - 1
         name = str(path)
         if len(head) + len(name) > width:
-            name = "…" + name[-max(width - len(head) - 1, 8):]
+            name = "…" + name[-max(width - len(head) - 1, 8) :]
         self._progress.write(f"\r\x1b[K{head}{name}")
         self._progress.flush()
 
@@ -274,8 +282,13 @@ class Run:
         for index, (kind, target) in enumerate(self._pending):
             started = index == 0 and os.path.isdir(target)
             what = "the rest of this directory" if started else "this target"
-            library.append({"dest_file": target, "check_type": kind,
-                            "interrupted": [f"the run was {why} before {what} was checked"]})
+            library.append(
+                {
+                    "dest_file": target,
+                    "check_type": kind,
+                    "interrupted": [f"the run was {why} before {what} was checked"],
+                }
+            )
         self._pending = []
 
     @staticmethod
@@ -307,8 +320,15 @@ def judge_all(result: CheckResult, remote: bool) -> list[str]:
         file_map["notes"] = judged.notes
     names = [entry["verdict"] for entry in result["library"]]
     result["verdict"] = verdicts.overall(names)
-    result["files"] = {name: names.count(name) for name in (
-        verdicts.AFFECTED, verdicts.MAYBE_AFFECTED, verdicts.NOT_CHECKED, verdicts.NOT_AFFECTED)}
+    result["files"] = {
+        name: names.count(name)
+        for name in (
+            verdicts.AFFECTED,
+            verdicts.MAYBE_AFFECTED,
+            verdicts.NOT_CHECKED,
+            verdicts.NOT_AFFECTED,
+        )
+    }
     return names
 
 
@@ -328,8 +348,10 @@ def _location_problem(location: str, remote: bool) -> Optional[str]:
         except requests.RequestException as exc:
             # The tree may well be there: go on, and every file that needs it
             # says it was not checked, and why.
-            sys.stderr.write(f"{command_line.PROG}: warning: the result location {location} "
-                             f"cannot be reached now: {exc}\n")
+            sys.stderr.write(
+                f"{command_line.PROG}: warning: the result location {location} "
+                f"cannot be reached now: {exc}\n"
+            )
             return None
         if not reachable:
             return f"the result location {location} is not reachable"
@@ -375,28 +397,39 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
             output.discard()
 
 
-def _check_and_report(options: command_line.CommandOptions,
-                      output: Optional[report_output.OutputFile]) -> int:
+def _check_and_report(
+    options: command_line.CommandOptions, output: Optional[report_output.OutputFile]
+) -> int:
     from varkit import conf
 
     remote = options.search_remote is not None
-    location = options.search_remote or options.search_local or str(
-        getattr(conf, "default_compat_search_dir", ""))
+    location = (
+        options.search_remote
+        or options.search_local
+        or str(getattr(conf, "default_compat_search_dir", ""))
+    )
     problem = _location_problem(location, remote)
     if problem:
         return _usage_error(problem)
     run = Run(location, remote, options.targets, sys.stderr if sys.stderr.isatty() else None)
     run.result["meta"] = {
-        "version": __version__, "location": location, "checks": list(options.kinds),
+        "version": __version__,
+        "location": location,
+        "checks": list(options.kinds),
         "targets": list(options.targets),
-        "started": datetime.datetime.now(datetime.timezone.utc).isoformat(timespec="seconds")}
+        "started": datetime.datetime.now(datetime.timezone.utc).isoformat(timespec="seconds"),
+    }
     with _signals_interrupt():
         run.check(options.kinds)
     return _report(run, remote, options, output)
 
 
-def _report(run: Run, remote: bool, options: command_line.CommandOptions,
-            output: Optional[report_output.OutputFile]) -> int:
+def _report(
+    run: Run,
+    remote: bool,
+    options: command_line.CommandOptions,
+    output: Optional[report_output.OutputFile],
+) -> int:
     result = run.result
     try:
         names = judge_all(result, remote)
@@ -415,8 +448,11 @@ def _report(run: Run, remote: bool, options: command_line.CommandOptions,
     text = ""
     if options.format == "table":
         with contextlib.suppress(Exception):
-            text = (report_output.render_table(result) if options.verbose else
-                    report_output.render_compact(result, _terminal_width()))
+            text = (
+                report_output.render_table(result)
+                if options.verbose
+                else report_output.render_compact(result, _terminal_width())
+            )
     _write(text or report_output.render_json(result), output)
     status = verdicts.exit_status(names)
     if run.error:
@@ -431,7 +467,8 @@ def console_main() -> None:
         sys.stderr.write(f"{command_line.PROG}: interrupted\n")
         status = 128 + signal.SIGINT
     except Exception as exc:
-        sys.stderr.write(f"{command_line.PROG}: internal error ({type(exc).__name__}: {exc}); "
-                         f"{BUG_HINT}\n")
+        sys.stderr.write(
+            f"{command_line.PROG}: internal error ({type(exc).__name__}: {exc}); {BUG_HINT}\n"
+        )
         status = verdicts.EXIT_NOT_CHECKED
     sys.exit(status)

@@ -22,10 +22,18 @@ CHECK_KINDS = (("checkabi", "ABI"), ("checkconf", "CONF"), ("checkexec", "EXEC")
 # Options of the full checker that compare RPM package sets or need a
 # container image: (option strings, takes a value).
 NOT_IMPLEMENTED = (
-    (("--d1",), True), (("--d2",), True), (("--dir1",), True), (("--dir2",), True),
-    (("--checkability",), False), (("--checkfile",), False), (("-s", "--scan-dep"), True),
-    (("--ai-interpret",), False), (("--strict",), False), (("-l", "--local"), False),
-    (("--multi-packages",), False), (("--image-url",), True),
+    (("--d1",), True),
+    (("--d2",), True),
+    (("--dir1",), True),
+    (("--dir2",), True),
+    (("--checkability",), False),
+    (("--checkfile",), False),
+    (("-s", "--scan-dep"), True),
+    (("--ai-interpret",), False),
+    (("--strict",), False),
+    (("-l", "--local"), False),
+    (("--multi-packages",), False),
+    (("--image-url",), True),
 )
 
 _BARE = object()  # --search-remote given without a URL
@@ -80,12 +88,21 @@ class _Parser(argparse.ArgumentParser):
 
 class _Refuse(argparse.Action):
     def __call__(self, parser, namespace, values, option_string=None):  # type: ignore[no-untyped-def]
-        raise UsageError(f"{option_string} is not implemented by this command: it checks your own "
-                         "files against published results and compares no RPM package sets")
+        raise UsageError(
+            f"{option_string} is not implemented by this command: it checks your own "
+            "files against published results and compares no RPM package sets"
+        )
 
 
-VERDICT_NAMES = {name.replace(" ", "-"): name for name in (
-    verdict.AFFECTED, verdict.MAYBE_AFFECTED, verdict.NOT_CHECKED, verdict.NOT_AFFECTED)}
+VERDICT_NAMES = {
+    name.replace(" ", "-"): name
+    for name in (
+        verdict.AFFECTED,
+        verdict.MAYBE_AFFECTED,
+        verdict.NOT_CHECKED,
+        verdict.NOT_AFFECTED,
+    )
+}
 
 
 def _verdict_list(text: str) -> list[str]:
@@ -93,7 +110,8 @@ def _verdict_list(text: str) -> list[str]:
     for word in filter(None, text.split(",")):
         if word.strip() not in VERDICT_NAMES:
             raise argparse.ArgumentTypeError(
-                f"unknown verdict {word!r}: choose from {', '.join(VERDICT_NAMES)}")
+                f"unknown verdict {word!r}: choose from {', '.join(VERDICT_NAMES)}"
+            )
         chosen.append(VERDICT_NAMES[word.strip()])
     return chosen
 
@@ -106,41 +124,84 @@ def _version() -> str:
 
 def build_parser() -> argparse.ArgumentParser:
     parser = _Parser(
-        prog=PROG, formatter_class=argparse.RawDescriptionHelpFormatter, epilog=EPILOG,
+        prog=PROG,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+        epilog=EPILOG,
         description="Tell which of your own programs, libraries and scripts an upgrade affects,\n"
-                    "from the results of an upgrade check (a local directory or a URL).")
+        "from the results of an upgrade check (a local directory or a URL).",
+    )
     checks = parser.add_argument_group("what to check (one or more)")
-    checks.add_argument("--checkabi", action="store_true",
-                        help="ABI: symbols your programs and libraries use (needs --with-symbol)")
-    checks.add_argument("--with-symbol", action="store_true",
-                        help="with --checkabi: match the symbols each file imports")
-    checks.add_argument("--checkconf", action="store_true",
-                        help="configuration files of the packages your programs depend on")
-    checks.add_argument("--checkexec", action="store_true",
-                        help="executables whose output changes, named in your scripts (remote results)")
+    checks.add_argument(
+        "--checkabi",
+        action="store_true",
+        help="ABI: symbols your programs and libraries use (needs --with-symbol)",
+    )
+    checks.add_argument(
+        "--with-symbol",
+        action="store_true",
+        help="with --checkabi: match the symbols each file imports",
+    )
+    checks.add_argument(
+        "--checkconf",
+        action="store_true",
+        help="configuration files of the packages your programs depend on",
+    )
+    checks.add_argument(
+        "--checkexec",
+        action="store_true",
+        help="executables whose output changes, named in your scripts (remote results)",
+    )
     where = parser.add_argument_group("files and results")
-    where.add_argument("--check-local", action="extend", nargs="+", default=[],
-                       metavar="FILE_OR_DIR",
-                       help="your files or directories; repeatable, comma lists allowed")
-    where.add_argument("paths", nargs="*", default=[], metavar="FILE_OR_DIR",
-                       help="more files or directories to check")
+    where.add_argument(
+        "--check-local",
+        action="extend",
+        nargs="+",
+        default=[],
+        metavar="FILE_OR_DIR",
+        help="your files or directories; repeatable, comma lists allowed",
+    )
+    where.add_argument(
+        "paths",
+        nargs="*",
+        default=[],
+        metavar="FILE_OR_DIR",
+        help="more files or directories to check",
+    )
     where.add_argument("--search-local", metavar="DIR", help="a local result tree")
-    where.add_argument("--search-remote", nargs="?", const=_BARE, metavar="URL",
-                       help="a remote result tree; without URL, remote_url of /etc/varkit.conf")
+    where.add_argument(
+        "--search-remote",
+        nargs="?",
+        const=_BARE,
+        metavar="URL",
+        help="a remote result tree; without URL, remote_url of /etc/varkit.conf",
+    )
     out = parser.add_argument_group("output")
-    out.add_argument("-f", "--format", choices=("json", "table"), default="json",
-                     help="json (default) or table")
-    out.add_argument("-o", "--output", metavar="FILE",
-                     help="write the result to FILE (replaced whole, only once the run ends)")
-    out.add_argument("--only", metavar="VERDICTS", type=_verdict_list,
-                     help="list only files with these verdicts, e.g. affected,not-checked "
-                          "(the counts still cover every file)")
-    out.add_argument("--verbose", action="store_true",
-                     help="log every step on standard error; tables show every detail")
+    out.add_argument(
+        "-f", "--format", choices=("json", "table"), default="json", help="json (default) or table"
+    )
+    out.add_argument(
+        "-o",
+        "--output",
+        metavar="FILE",
+        help="write the result to FILE (replaced whole, only once the run ends)",
+    )
+    out.add_argument(
+        "--only",
+        metavar="VERDICTS",
+        type=_verdict_list,
+        help="list only files with these verdicts, e.g. affected,not-checked "
+        "(the counts still cover every file)",
+    )
+    out.add_argument(
+        "--verbose",
+        action="store_true",
+        help="log every step on standard error; tables show every detail",
+    )
     out.add_argument("-v", "--version", action="version", version=_version())
     for strings, takes_value in NOT_IMPLEMENTED:
-        parser.add_argument(*strings, action=_Refuse, nargs="?" if takes_value else 0,
-                            help=argparse.SUPPRESS)
+        parser.add_argument(
+            *strings, action=_Refuse, nargs="?" if takes_value else 0, help=argparse.SUPPRESS
+        )
     return parser
 
 
@@ -166,8 +227,10 @@ def _remote_url(value: object) -> Optional[str]:
 
         configured = str(getattr(conf, "remote_url", "") or "")
         if not configured:
-            raise UsageError("--search-remote without a URL needs remote_url in the configuration "
-                             "(/etc/varkit.conf or the file named by VARKIT_CONF)")
+            raise UsageError(
+                "--search-remote without a URL needs remote_url in the configuration "
+                "(/etc/varkit.conf or the file named by VARKIT_CONF)"
+            )
         value = configured
     from varkit.common import is_valid_url
 
@@ -188,8 +251,10 @@ def parse(argv: Optional[Sequence[str]] = None) -> CommandOptions:
         raise UsageError("--checkabi needs --with-symbol")
     raw = list(args.check_local) + list(args.paths)
     if args.paths and not args.check_local:
-        raise UsageError(f"{args.paths[0]}: files to check follow --check-local (comparing RPM "
-                         "files is not implemented by this command)")
+        raise UsageError(
+            f"{args.paths[0]}: files to check follow --check-local (comparing RPM "
+            "files is not implemented by this command)"
+        )
     if not raw:
         raise UsageError("--check-local FILE_OR_DIR is required: the files to check")
     if args.search_local is not None:
@@ -203,7 +268,14 @@ def parse(argv: Optional[Sequence[str]] = None) -> CommandOptions:
     for target in targets:
         if not os.path.lexists(target):
             raise UsageError(f"{target}: no such file or directory")
-    return CommandOptions(kinds=kinds, targets=targets, with_symbol=args.with_symbol,
-                          search_local=args.search_local,
-                          search_remote=_remote_url(args.search_remote), format=args.format,
-                          output=args.output, verbose=args.verbose, only=args.only)
+    return CommandOptions(
+        kinds=kinds,
+        targets=targets,
+        with_symbol=args.with_symbol,
+        search_local=args.search_local,
+        search_remote=_remote_url(args.search_remote),
+        format=args.format,
+        output=args.output,
+        verbose=args.verbose,
+        only=args.only,
+    )

@@ -148,7 +148,8 @@ from varkit.urls import (
     is_valid_url,
 )
 
-__all__ = [
+# In the order the names were first exported.
+__all__ = [  # noqa: RUF022
     "is_valid_url",
     "is_url_reachable",
     "get_remote_json",
@@ -174,7 +175,9 @@ __all__ = [
 # The native ELF reader, or None where it is not built.
 _elf = sys.modules["varkit.elf"]._elf
 
-_PARTS = tuple(sys.modules["varkit." + name] for name in ("urls", "elf", "packages", "quiet", "symbols"))
+_PARTS = tuple(
+    sys.modules["varkit." + name] for name in ("urls", "elf", "packages", "quiet", "symbols")
+)
 _UNSET = object()
 
 

@@ -1,7 +1,7 @@
 """Manual pages and shell completion of the commands, made from their parsers.
 
-    python -m varkit.docs DIRECTORY    writes DIRECTORY/man1/*.1 and the
-                                       bash and zsh completion of `varkit`
+python -m varkit.docs DIRECTORY    writes DIRECTORY/man1/*.1 and the
+                                   bash and zsh completion of `varkit`
 """
 
 from __future__ import annotations
@@ -42,13 +42,18 @@ def parsers() -> Iterator[tuple[str, argparse.ArgumentParser]]:
         yield name, tools.tool_parser(tool)
 
 
-
 def man_page(name: str, parser: argparse.ArgumentParser) -> str:
     from build_manpages.manpage import Manpage
 
     parser.prog = name
-    page = Manpage(parser, _data={"version": __version__, "project_name": "varkit",
-                                  "description": parser.description or name})
+    page = Manpage(
+        parser,
+        _data={
+            "version": __version__,
+            "project_name": "varkit",
+            "description": parser.description or name,
+        },
+    )
     text = str(page)
     if name == "varkit":
         text += "\n" + RESULT_TREE
@@ -70,8 +75,10 @@ def write_all(directory: str) -> list[str]:
         with open(path, "w", encoding="utf-8") as handle:
             handle.write(man_page(name, parser))
         written.append(path)
-    for shell, relative in (("bash", "bash-completion/completions/varkit"),
-                            ("zsh", "zsh/site-functions/_varkit")):
+    for shell, relative in (
+        ("bash", "bash-completion/completions/varkit"),
+        ("zsh", "zsh/site-functions/_varkit"),
+    ):
         path = os.path.join(directory, relative)
         os.makedirs(os.path.dirname(path), exist_ok=True)
         with open(path, "w", encoding="utf-8") as handle:

@@ -32,12 +32,12 @@ except ImportError:  # extension not built: pyelftools reads every object
 
 __all__ = [
     "FileType",
-    "get_file_type",
-    "is_32bit_file",
-    "get_undefined_symbols_from_file",
-    "find_req_libs",
-    "get_soname_from_lib",
     "ImportedSymbols",
+    "find_req_libs",
+    "get_file_type",
+    "get_soname_from_lib",
+    "get_undefined_symbols_from_file",
+    "is_32bit_file",
     "locate_library",
 ]
 
@@ -200,7 +200,9 @@ class ImportedSymbols(set[str]):
     absent from it.  Callers that only intersect names see a plain set.
     """
 
-    def __init__(self, names: Iterable[str] = (), versions: dict[str, frozenset[str]] | None = None) -> None:
+    def __init__(
+        self, names: Iterable[str] = (), versions: dict[str, frozenset[str]] | None = None
+    ) -> None:
         super().__init__(names)
         self.versions: dict[str, frozenset[str]] = dict(versions or {})
 
@@ -227,8 +229,18 @@ def _needed_versions(elf: ELFFile) -> tuple[Any, dict[int, str]]:
 # R_<machine>_COPY: a program that reads a library's variable directly gets a
 # copy of it in its own data, and a defined symbol where an import would be.
 _COPY_RELOCATION = {
-    "EM_X86_64": 5, "EM_386": 5, "EM_AARCH64": 1024, "EM_ARM": 20, "EM_PPC": 19, "EM_PPC64": 19,
-    "EM_S390": 9, "EM_RISCV": 4, "EM_LOONGARCH": 4, "EM_MIPS": 126, "EM_SPARC": 19, "EM_SPARCV9": 19,
+    "EM_X86_64": 5,
+    "EM_386": 5,
+    "EM_AARCH64": 1024,
+    "EM_ARM": 20,
+    "EM_PPC": 19,
+    "EM_PPC64": 19,
+    "EM_S390": 9,
+    "EM_RISCV": 4,
+    "EM_LOONGARCH": 4,
+    "EM_MIPS": 126,
+    "EM_SPARC": 19,
+    "EM_SPARCV9": 19,
 }
 
 
@@ -240,7 +252,9 @@ def _copied_symbols(elf: ELFFile, dynsym_index: int) -> set[int]:
         return indexes
     for section in elf.iter_sections():
         if isinstance(section, RelocationSection) and section["sh_link"] == dynsym_index:
-            indexes.update(r["r_info_sym"] for r in section.iter_relocations() if r["r_info_type"] == copy)
+            indexes.update(
+                r["r_info_sym"] for r in section.iter_relocations() if r["r_info_type"] == copy
+            )
     return indexes
 
 
@@ -327,7 +341,7 @@ _LinkFacts = tuple[int, str, list[str], list[str], list[str]]
 
 
 class _ObjectFacts:
-    __slots__ = ("kind", "is32", "imported", "needed", "soname", "link")
+    __slots__ = ("imported", "is32", "kind", "link", "needed", "soname")
 
     def __init__(
         self,
@@ -352,7 +366,9 @@ _facts_cache: dict[str, tuple[tuple[int, ...], Any]] = {}
 _type_cache: dict[str, tuple[tuple[int, ...], Any]] = {}
 
 
-def _remembered(cache: dict[str, tuple[tuple[int, ...], Any]], path: Any, compute: Callable[[Any], T]) -> T:
+def _remembered(
+    cache: dict[str, tuple[tuple[int, ...], Any]], path: Any, compute: Callable[[Any], T]
+) -> T:
     signature = _file_signature(path)
     if signature is None or not isinstance(path, str):
         return compute(path)
@@ -379,7 +395,9 @@ def _machine_name(number: int) -> Any:
     if not _MACHINE_NAMES:
         from elftools.elf.enums import ENUM_E_MACHINE
 
-        _MACHINE_NAMES.update({v: k for k, v in ENUM_E_MACHINE.items() if isinstance(v, int) and k != "_default_"})
+        _MACHINE_NAMES.update(
+            {v: k for k, v in ENUM_E_MACHINE.items() if isinstance(v, int) and k != "_default_"}
+        )
     return _MACHINE_NAMES.get(number, number)
 
 
@@ -398,7 +416,20 @@ def _read_facts(path: Any) -> _ObjectFacts:
         return _NOT_ELF
     if raw is None:
         return _read_facts_general(path)
-    elfclass, machine, e_type, interp, pie_flag, has_soname, soname, needed, rpath, runpath, undefined, _ = raw
+    (
+        elfclass,
+        machine,
+        e_type,
+        interp,
+        pie_flag,
+        has_soname,
+        soname,
+        needed,
+        rpath,
+        runpath,
+        undefined,
+        _,
+    ) = raw
     if e_type == 2:
         kind = FileType.BINARY_EXECUTABLE
     elif e_type != 3:
@@ -409,7 +440,13 @@ def _read_facts(path: Any) -> _ObjectFacts:
         kind = FileType.DYNAMIC_LIBRARY
     versions = {name: frozenset(v) for name, v in undefined if v}
     imported = ImportedSymbols((name for name, _ in undefined), versions)
-    link = (elfclass, _machine_name(machine), list(needed), _split_paths(rpath), _split_paths(runpath))
+    link = (
+        elfclass,
+        _machine_name(machine),
+        list(needed),
+        _split_paths(rpath),
+        _split_paths(runpath),
+    )
     return _ObjectFacts(kind, elfclass == 32, imported, tuple(needed), soname, link)
 
 
@@ -469,7 +506,9 @@ def _library_candidates(name: str, facts: _LinkFacts | None, requester: Any) -> 
         directories = libpath.search_dirs(facts[3], facts[4], origin)
     for directory in directories:
         candidate = os.path.join(directory, name)
-        if _is_regular_file(candidate) and (facts is None or _same_abi(candidate, facts[0], facts[1])):
+        if _is_regular_file(candidate) and (
+            facts is None or _same_abi(candidate, facts[0], facts[1])
+        ):
             yield candidate
 
 

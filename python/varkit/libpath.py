@@ -16,8 +16,16 @@ from typing import Iterable
 LD_SO_CONF = "/etc/ld.so.conf"
 
 # The trusted directories, /lib64 first as on the distribution the checker is made for.
-STANDARD_DIRS = ("/lib64", "/usr/lib64", "/lib", "/usr/lib", "/lib32", "/usr/lib32", "/libx32",
-                 "/usr/libx32")
+STANDARD_DIRS = (
+    "/lib64",
+    "/usr/lib64",
+    "/lib",
+    "/usr/lib",
+    "/lib32",
+    "/usr/lib32",
+    "/libx32",
+    "/usr/libx32",
+)
 _MULTIARCH_BASES = STANDARD_DIRS[:4]
 
 # ld.so.conf files may include one another; a cycle stops here.
@@ -67,7 +75,7 @@ def system_dirs() -> tuple[str, ...]:
     for base in _MULTIARCH_BASES:
         dirs.append(base)
         dirs.extend(sorted(d for d in glob.glob(base + "/*-linux-*") if os.path.isdir(d)))
-    dirs.extend(STANDARD_DIRS[len(_MULTIARCH_BASES):])
+    dirs.extend(STANDARD_DIRS[len(_MULTIARCH_BASES) :])
     return tuple(_unique_dirs(dirs))
 
 

@@ -19,9 +19,9 @@ from varkit.logger import ABI_LOG
 
 __all__ = [
     "PACKAGE_DATABASES",
+    "find_reqed_rpms",
     "get_belonged_rpm",
     "get_pkgname_by_libname",
-    "find_reqed_rpms",
 ]
 
 
@@ -44,7 +44,7 @@ class _OwnershipIndex:
         return bool(self.owners)
 
     @classmethod
-    def from_rpm(cls, rpm: str, dbpath: str = "", root: str = "") -> "_OwnershipIndex":
+    def from_rpm(cls, rpm: str, dbpath: str = "", root: str = "") -> _OwnershipIndex:
         owners: dict[str, str] = {}
         command = [rpm]
         if root:
@@ -65,7 +65,10 @@ class _OwnershipIndex:
             if run.returncode != 0:
                 # A broken or unreadable database lists nothing: say why.
                 message = run.stderr.decode("utf-8", "replace").strip().splitlines()
-                ABI_LOG(1, f"rpm database query failed ({run.returncode}): {message[0] if message else ''}")
+                ABI_LOG(
+                    1,
+                    f"rpm database query failed ({run.returncode}): {message[0] if message else ''}",
+                )
         except (OSError, subprocess.SubprocessError) as exc:
             ABI_LOG(1, f"cannot query the rpm database: {exc}")
             out = ""
@@ -76,7 +79,7 @@ class _OwnershipIndex:
         return cls(owners, "rpm", _normal_root(root))
 
     @classmethod
-    def from_dpkg(cls, info_dir: str = DPKG_INFO_DIR) -> "_OwnershipIndex":
+    def from_dpkg(cls, info_dir: str = DPKG_INFO_DIR) -> _OwnershipIndex:
         owners: dict[str, str] = {}
         for list_file in sorted(glob.glob(os.path.join(glob.escape(info_dir), "*.list"))):
             package = os.path.basename(list_file)[: -len(".list")].split(":", 1)[0]
@@ -112,7 +115,7 @@ _USR_MERGED = ("/bin/", "/sbin/", "/lib/", "/lib32/", "/lib64/", "/libx32/")
 def _inside_root(path: str, root: str) -> str:
     """``path`` as seen inside ``root``, or "" when it lies outside."""
     if root and path.startswith(root + "/"):
-        return path[len(root):]
+        return path[len(root) :]
     return ""
 
 
@@ -190,8 +193,11 @@ def _get_ownership_index() -> _OwnershipIndex:
         where = ""
         if index.source == "rpm":
             where = f" (dbpath {dbpath or 'default'}, root {root or '/'})"
-        ABI_LOG(2, f"package database ({choice}): {index.source or 'none'}{where}, "
-                   f"{len(index.owners)} files")
+        ABI_LOG(
+            2,
+            f"package database ({choice}): {index.source or 'none'}{where}, "
+            f"{len(index.owners)} files",
+        )
         _ownership_index = index
     return index
 

@@ -103,13 +103,21 @@ FileRecord = TypedDict(
 
 # Keys the `varkit` command writes around the check; all other keys come from the check.
 COMMAND_KEYS = frozenset(
-    {"check_type", "check_failed", "file_unreadable", "walk_error", "interrupted",
-     "verdict", "reasons", "notes"})
+    {
+        "check_type",
+        "check_failed",
+        "file_unreadable",
+        "walk_error",
+        "interrupted",
+        "verdict",
+        "reasons",
+        "notes",
+    }
+)
 # Keys the helpers written in Python add (varkit.common, varkit.surfacediff).
 WRITTEN_BY_HELPERS = frozenset({"affected_symbols", "symbol_matches", "py_affected_functions"})
 ALL_KEYS = frozenset(FileRecord.__annotations__)
 WRITTEN_BY_THE_CHECK = ALL_KEYS - COMMAND_KEYS - WRITTEN_BY_HELPERS
-
 
 
 class CheckResult(TypedDict, total=False):

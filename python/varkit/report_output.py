@@ -43,7 +43,7 @@ def _readable(text: str) -> str:
 
 
 def _shorten(text: str, width: int) -> str:
-    return text if len(text) <= width else text[:max(width - 1, 0)] + "…"
+    return text if len(text) <= width else text[: max(width - 1, 0)] + "…"
 
 
 def _summary_line(result: CheckResult) -> str:
@@ -76,8 +76,12 @@ def render_table(result: CheckResult) -> str:
 
     blocks = []
     for entry in result["library"]:
-        lines = [(f"{entry.get('dest_file', '?')} [{entry.get('check_type', '')}]: "
-                 f"{entry.get('verdict', '')}")]
+        lines = [
+            (
+                f"{entry.get('dest_file', '?')} [{entry.get('check_type', '')}]: "
+                f"{entry.get('verdict', '')}"
+            )
+        ]
         lines += [f"  - {reason}" for reason in entry.get("reasons", [])]
         lines += [f"  note: {note}" for note in entry.get("notes", [])]
         table = PrettyTable(["Key", "Value"])
@@ -86,8 +90,11 @@ def render_table(result: CheckResult) -> str:
         for key, value in entry.items():
             if key in ("dest_file", "check_type") + VERDICT_KEYS:
                 continue
-            text = value if isinstance(value, str) else json.dumps(
-                value, ensure_ascii=False, default=_json_default)
+            text = (
+                value
+                if isinstance(value, str)
+                else json.dumps(value, ensure_ascii=False, default=_json_default)
+            )
             table.add_row([key, text])
         blocks.append("\n".join(lines) + "\n" + str(table))
     blocks.append(_summary_line(result))
@@ -107,7 +114,8 @@ class OutputFile:
         directory = os.path.dirname(os.path.abspath(path))
         self.path = path
         descriptor, self._temporary = tempfile.mkstemp(
-            dir=directory, prefix="." + os.path.basename(path) + ".", suffix=".tmp")
+            dir=directory, prefix="." + os.path.basename(path) + ".", suffix=".tmp"
+        )
         os.close(descriptor)
         mode = self._mode_of(path)
         os.chmod(self._temporary, mode)

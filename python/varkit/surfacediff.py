@@ -11,7 +11,7 @@ __all__ = ["check_dependence_affected", "get_called_functions"]
 
 
 def _dotted(node: ast.expr) -> str | None:
-    """"a.b.c" for a chain of attributes on a name, else None."""
+    """ "a.b.c" for a chain of attributes on a name, else None."""
     parts: list[str] = []
     while isinstance(node, ast.Attribute):
         parts.append(node.attr)

@@ -27,9 +27,9 @@ from varkit import fetch
 class Change:
     """One reason a report lists a symbol."""
 
-    kind: str                       # "removed", "parameter added", ...
+    kind: str  # "removed", "parameter added", ...
     severity: Optional[str] = None  # "High", "Medium", "Low"; None for a removed symbol
-    text: str = ""                  # the report's change text, placeholders filled in
+    text: str = ""  # the report's change text, placeholders filled in
     type_name: Optional[str] = None  # the changed type through which the symbol is affected
 
     def describe(self) -> str:
@@ -49,10 +49,20 @@ class ReportUnavailable(Exception):
 # Problem identifiers name the subject and, in most cases, what happened to it
 # ("Added_Parameter", "Return_Type", "DataType_Size"); the words read better
 # in the order subject, change.
-_VERBS = {"Added": "added", "Removed": "removed", "Moved": "moved", "Renamed": "renamed",
-          "Changed": "changed"}
-_WORDS = {"DataType": "type", "BaseType": "base type", "PointerLevel": "pointer level",
-          "VTable": "v-table", "VaList": "va_list"}
+_VERBS = {
+    "Added": "added",
+    "Removed": "removed",
+    "Moved": "moved",
+    "Renamed": "renamed",
+    "Changed": "changed",
+}
+_WORDS = {
+    "DataType": "type",
+    "BaseType": "base type",
+    "PointerLevel": "pointer level",
+    "VTable": "v-table",
+    "VaList": "va_list",
+}
 _HAPPENED = {"Became", "Changed", "Increased", "Decreased", "Added", "Removed", "Replacement"}
 
 
@@ -125,11 +135,15 @@ def _read_binary_report(report: Any, changes: SymbolChanges) -> None:
 
 def _parse(document: Union[str, bytes], is_file: bool) -> SymbolChanges:
     # No network, no DTD, no entity expansion: the report is data from elsewhere.
-    parser = etree.XMLParser(resolve_entities=False, no_network=True, load_dtd=False,
-                             huge_tree=False)
+    parser = etree.XMLParser(
+        resolve_entities=False, no_network=True, load_dtd=False, huge_tree=False
+    )
     try:
-        root = etree.parse(document, parser).getroot() if is_file else \
-            etree.fromstring(document, parser)
+        root = (
+            etree.parse(document, parser).getroot()
+            if is_file
+            else etree.fromstring(document, parser)
+        )
     except (etree.XMLSyntaxError, OSError, ValueError) as error:
         raise ReportUnavailable(str(error) or type(error).__name__) from None
     if root is None:
@@ -201,9 +215,17 @@ def use_reason(symbol: Any, library: Any, sources: Any) -> tuple[str, Optional[s
     of where each library's changed symbols were read.
     """
     reason = f"uses {symbol} of {library}"
-    source = next((s for s in sources or () if isinstance(s, dict) and s.get("library") == library
-                   and s.get("document") in _DOCUMENTS and isinstance(s.get("location"), str)),
-                  None)
+    source = next(
+        (
+            s
+            for s in sources or ()
+            if isinstance(s, dict)
+            and s.get("library") == library
+            and s.get("document") in _DOCUMENTS
+            and isinstance(s.get("location"), str)
+        ),
+        None,
+    )
     if source is None:
         return f"{reason}, removed or changed", None
     location = source["location"]
@@ -213,8 +235,10 @@ def use_reason(symbol: Any, library: Any, sources: Any) -> tuple[str, Optional[s
     try:
         changes = changes_in_report(location).get(symbol) if isinstance(symbol, str) else None
     except ReportUnavailable as error:
-        return (f"{reason}, removed or changed {where}",
-                f"the changes in {location} could not be read again for details: {error}")
+        return (
+            f"{reason}, removed or changed {where}",
+            f"the changes in {location} could not be read again for details: {error}",
+        )
     if not changes:
         return f"{reason}, removed or changed {where}", None
     return f"{reason}: {'; '.join(change.describe() for change in changes)} {where}", None

@@ -17,10 +17,10 @@ from varkit.elf import ImportedSymbols
 from varkit.record import FileRecord
 
 __all__ = [
+    "find_symbols_in_file",
+    "match_symbols",
     "split_version",
     "structor_family",
-    "match_symbols",
-    "find_symbols_in_file",
 ]
 
 
@@ -82,7 +82,7 @@ def _skip_template_args(name: str, i: int) -> int:
             if i < 0:
                 return -1
         elif c == "S":
-            i = i + 2 if name[i + 1:i + 2] in _STD_SUBSTITUTIONS else _skip_to_underscore(name, i)
+            i = i + 2 if name[i + 1 : i + 2] in _STD_SUBSTITUTIONS else _skip_to_underscore(name, i)
             if i < 0:
                 return -1
             continue
@@ -92,7 +92,7 @@ def _skip_template_args(name: str, i: int) -> int:
                 return -1
             continue
         elif c == "D":
-            kind = name[i + 1:i + 2]
+            kind = name[i + 1 : i + 2]
             if kind in ("t", "T"):  # decltype(...) E
                 depth += 1
             elif kind in ("v", "F"):  # vector Dv<n>_, DF<n>_
@@ -123,7 +123,7 @@ def structor_family(name: str) -> str | None:
         if c.isdigit():
             i = _skip_source_name(name, i)
         elif c == "S":
-            i = i + 2 if name[i + 1:i + 2] in _STD_SUBSTITUTIONS else _skip_to_underscore(name, i)
+            i = i + 2 if name[i + 1 : i + 2] in _STD_SUBSTITUTIONS else _skip_to_underscore(name, i)
         elif c == "I":
             i = _skip_template_args(name, i)
         elif c == "T":
@@ -133,13 +133,13 @@ def structor_family(name: str) -> str | None:
         elif c == "L":  # internal-linkage name
             i += 1
         elif c == "C" or c == "D":
-            code = name[i:i + 3] if name.startswith(("CI1", "CI2"), i) else name[i:i + 2]
+            code = name[i : i + 3] if name.startswith(("CI1", "CI2"), i) else name[i : i + 2]
             if code not in ("C1", "C2", "C3", "CI1", "CI2", "D0", "D1", "D2"):
                 return None
             end = i + len(code)
             # Complete object, base object and allocating/deleting variants
             # are one family; an inheriting constructor names its base next.
-            if code.startswith("CI") or name[end:end + 1] in ("E", "I", "B"):
+            if code.startswith("CI") or name[end : end + 1] in ("E", "I", "B"):
                 return name[:i] + code[:-1] + "*" + name[end:]
             return None
         else:  # end of the nested name, operator, unnamed type...
@@ -173,8 +173,8 @@ def _family_members(key: str) -> list[str] | None:
     if key.count("*") != 1:
         return None
     marker = key.index("*")
-    digits = _FAMILY_DIGITS.get(key[marker - 1:marker], "")  # else no family: a plain name
-    return [key[:marker] + digit + key[marker + 1:] for digit in digits]
+    digits = _FAMILY_DIGITS.get(key[marker - 1 : marker], "")  # else no family: a plain name
+    return [key[:marker] + digit + key[marker + 1 :] for digit in digits]
 
 
 class _ChangedIndex:
@@ -186,7 +186,7 @@ class _ChangedIndex:
     some name escapes that set and every import must be looked up.
     """
 
-    __slots__ = ("by_identity", "names", "exhaustive", "size")
+    __slots__ = ("by_identity", "exhaustive", "names", "size")
 
     def __init__(self, changed: Iterable[Any]) -> None:
         by_identity: dict[str, list[tuple[str, str, str | None]]] = {}
@@ -232,7 +232,9 @@ class _IndexMemo:
             if index.size > self.max_names:
                 return index
             self._names += index.size
-            while self._entries and (len(self._entries) >= self.max_entries or self._names > self.max_names):
+            while self._entries and (
+                len(self._entries) >= self.max_entries or self._names > self.max_names
+            ):
                 self._names -= self._entries.pop(next(iter(self._entries))).size
         self._entries[contents] = index  # dicts keep order: the newest last
         return index
@@ -254,9 +256,16 @@ def _file_spellings(symbol_list: Iterable[Any] | None, index: _ChangedIndex) -> 
         # A spelling's name is the import up to its first "@".
         candidates = itertools.chain(
             symbol_list & wanted,
-            (s for s in symbol_list if isinstance(s, str) and "@" in s and s.partition("@")[0] in wanted))
+            (
+                s
+                for s in symbol_list
+                if isinstance(s, str) and "@" in s and s.partition("@")[0] in wanted
+            ),
+        )
     else:
-        candidates = (s for s in symbol_list if isinstance(s, str) and s.partition("@")[0] in wanted)
+        candidates = (
+            s for s in symbol_list if isinstance(s, str) and s.partition("@")[0] in wanted
+        )
     names: set[str] = set()
     for symbol in candidates:
         if isinstance(symbol, str) and symbol:
@@ -264,7 +273,9 @@ def _file_spellings(symbol_list: Iterable[Any] | None, index: _ChangedIndex) -> 
     return names
 
 
-def match_symbols(changed: Iterable[Any], symbol_list: Iterable[Any] | None) -> list[tuple[str, str, str]]:
+def match_symbols(
+    changed: Iterable[Any], symbol_list: Iterable[Any] | None
+) -> list[tuple[str, str, str]]:
     """(report symbol, file symbol, how) for every changed symbol the file uses.
 
     Each file symbol is paired with the report symbols closest to it: the
@@ -332,6 +343,7 @@ def find_symbols_in_file(
         records.append({"library": lib, "package": pkg_name, "symbol": report_name})
     library_dict.setdefault("symbol_matches", []).extend(
         {"library": lib, "report_symbol": report_name, "file_symbol": file_name, "how": how}
-        for report_name, file_name, how in matches)
+        for report_name, file_name, how in matches
+    )
     print(table)
     return True

@@ -29,34 +29,70 @@ class Tool:
 
 
 TOOLS = {
-    tool.command: tool for tool in (
-        Tool("varkit-lineage", "varkit.package_mapping.deb.lineage",
-             "Download the amd64 package indexes of Ubuntu noble (main, multiverse, restricted, "
-             "universe) with curl and gunzip, and tabulate which source package builds each "
-             "binary package.",
-             (), ("./deb/noble/<component>/Packages_<component>", "./package_source_mapping.txt")),
-        Tool("varkit-provenance", "varkit.package_mapping.orv.provenance",
-             "Group the files of the distribution's RPM packages by the source package that "
-             "builds them.",
-             (("./orv/rpm_res/rpm_source_packages_mapping.json",
-               ("a table of source package -> binary packages, made from the distribution's "
-               "repository metadata")),
-              ("./orv/rpm_res/rpm_package_files_mapping.json",
-               "a table of binary package -> installed files, made from the same metadata")),
-             ("./orv/rpm_res/provenance.json",)),
-        Tool("varkit-twinmatch", "varkit.package_mapping.include.twinmatch",
-             "Pair the distribution's packages with the Ubuntu packages of the same name by "
-             "their file lists.",
-             (("./include_provenance.json", ("a table of package -> files of the distribution "
-               "(e.g. from varkit-provenance)")),
-              ("./include_source_files_mapping.json", "a table of package -> files of Ubuntu")),
-             ("./include_same_name.json", "./leftinclude_provenance.json",
-              "./leftinclude_source_files_mapping.json")),
-        Tool("varkit-likeness", "varkit.package_mapping.calculate_simility.likeness",
-             "Score how alike the file lists of paired packages are.",
-             (("./same_name.json", ("a pairing table as varkit-twinmatch writes it "
-               "(include_same_name.json)")),),
-             ("./output.json", "./output_sort.json", "./filtered.json")),
+    tool.command: tool
+    for tool in (
+        Tool(
+            "varkit-lineage",
+            "varkit.package_mapping.deb.lineage",
+            "Download the amd64 package indexes of Ubuntu noble (main, multiverse, restricted, "
+            "universe) with curl and gunzip, and tabulate which source package builds each "
+            "binary package.",
+            (),
+            ("./deb/noble/<component>/Packages_<component>", "./package_source_mapping.txt"),
+        ),
+        Tool(
+            "varkit-provenance",
+            "varkit.package_mapping.orv.provenance",
+            "Group the files of the distribution's RPM packages by the source package that "
+            "builds them.",
+            (
+                (
+                    "./orv/rpm_res/rpm_source_packages_mapping.json",
+                    (
+                        "a table of source package -> binary packages, made from the distribution's "
+                        "repository metadata"
+                    ),
+                ),
+                (
+                    "./orv/rpm_res/rpm_package_files_mapping.json",
+                    "a table of binary package -> installed files, made from the same metadata",
+                ),
+            ),
+            ("./orv/rpm_res/provenance.json",),
+        ),
+        Tool(
+            "varkit-twinmatch",
+            "varkit.package_mapping.include.twinmatch",
+            "Pair the distribution's packages with the Ubuntu packages of the same name by "
+            "their file lists.",
+            (
+                (
+                    "./include_provenance.json",
+                    (
+                        "a table of package -> files of the distribution "
+                        "(e.g. from varkit-provenance)"
+                    ),
+                ),
+                ("./include_source_files_mapping.json", "a table of package -> files of Ubuntu"),
+            ),
+            (
+                "./include_same_name.json",
+                "./leftinclude_provenance.json",
+                "./leftinclude_source_files_mapping.json",
+            ),
+        ),
+        Tool(
+            "varkit-likeness",
+            "varkit.package_mapping.calculate_simility.likeness",
+            "Score how alike the file lists of paired packages are.",
+            (
+                (
+                    "./same_name.json",
+                    ("a pairing table as varkit-twinmatch writes it (include_same_name.json)"),
+                ),
+            ),
+            ("./output.json", "./output_sort.json", "./filtered.json"),
+        ),
     )
 }
 
@@ -70,18 +106,23 @@ class _Parser(argparse.ArgumentParser):
 def tool_parser(tool: Tool) -> argparse.ArgumentParser:
     files = [f"  reads  {path}\n         ({producer})" for path, producer in tool.inputs]
     files += [f"  writes {path}" for path in tool.outputs]
-    parser = _Parser(prog=tool.command, description=tool.description,
-                     formatter_class=argparse.RawDescriptionHelpFormatter,
-                     epilog="files (relative to the current directory):\n" + "\n".join(files))
+    parser = _Parser(
+        prog=tool.command,
+        description=tool.description,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+        epilog="files (relative to the current directory):\n" + "\n".join(files),
+    )
     parser.add_argument("-v", "--version", action="version", version=__version__)
     return parser
 
 
 def reportscan_parser() -> argparse.ArgumentParser:
-    parser = _Parser(prog="varkit-reportscan",
-                     description="Print an ABI compliance XML report (written with -xml) as "
-                                 "indented text: the added and removed symbols and the problems "
-                                 "with symbols, types and constants.")
+    parser = _Parser(
+        prog="varkit-reportscan",
+        description="Print an ABI compliance XML report (written with -xml) as "
+        "indented text: the added and removed symbols and the problems "
+        "with symbols, types and constants.",
+    )
     parser.add_argument("report", metavar="FILE_OR_URL", help="path or http(s) URL of the report")
     parser.add_argument("-v", "--version", action="version", version=__version__)
     return parser

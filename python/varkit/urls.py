@@ -17,11 +17,11 @@ from varkit import fetch
 from varkit.logger import ABI_LOG
 
 __all__ = [
-    "is_valid_url",
-    "is_url_reachable",
-    "get_remote_json",
-    "get_json_content_from_url",
     "get_directory_list",
+    "get_json_content_from_url",
+    "get_remote_json",
+    "is_url_reachable",
+    "is_valid_url",
 ]
 
 # Seconds allowed for a reachability probe; documents follow varkit.fetch's policy.
@@ -123,7 +123,7 @@ def _listing_subdirs(html: str, base_url: str) -> list[str]:
         path = unquote(target.path)
         if not path.startswith(base_path) or not path.endswith("/"):
             continue  # parent links, absolute links elsewhere, plain files
-        name = path[len(base_path):-1]
+        name = path[len(base_path) : -1]
         if not name or "/" in name or name in (".", ".."):
             continue
         if name not in names:  # icon and text links may point to the same entry

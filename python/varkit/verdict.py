@@ -35,8 +35,12 @@ EXIT_NOT_CHECKED = 1
 EXIT_USAGE = 2
 EXIT_MAYBE_AFFECTED = 4
 EXIT_AFFECTED = 8
-EXIT_BITS = {AFFECTED: EXIT_AFFECTED, MAYBE_AFFECTED: EXIT_MAYBE_AFFECTED,
-             NOT_CHECKED: EXIT_NOT_CHECKED, NOT_AFFECTED: 0}
+EXIT_BITS = {
+    AFFECTED: EXIT_AFFECTED,
+    MAYBE_AFFECTED: EXIT_MAYBE_AFFECTED,
+    NOT_CHECKED: EXIT_NOT_CHECKED,
+    NOT_AFFECTED: 0,
+}
 
 _ELF_TYPES = ("BINARY_EXECUTABLE", "DYNAMIC_LIBRARY")
 _ABI_TYPES = _ELF_TYPES + ("PYTHON_FILE", "PHP_FILE")
@@ -78,25 +82,31 @@ def _library_findings(entry: FileRecord, verdict: Verdict) -> None:
     for record in entry.get("affected_symbols", []):
         from varkit.symbol_changes import use_reason  # reads reports: only when needed
 
-        reason, note = use_reason(record.get("symbol"), record.get("library"),
-                                  entry.get("changed_symbols_from"))
+        reason, note = use_reason(
+            record.get("symbol"), record.get("library"), entry.get("changed_symbols_from")
+        )
         verdict.affected.append(reason)
         if note and note not in verdict.notes:
             verdict.notes.append(note)
     for library, location, error in (e for e in entry.get("report_unreadable", []) if len(e) == 3):
-        verdict.not_checked.append(f"the report of {library} could not be read ({location}: {error})")
+        verdict.not_checked.append(
+            f"the report of {library} could not be read ({location}: {error})"
+        )
     for library in entry.get("req_libs_not_found", []):
         verdict.not_checked.append(
             f"{library} is not installed (looked for under /lib64 and /lib, in the file's "
-            "RPATH/RUNPATH and in the loader's directories)")
+            "RPATH/RUNPATH and in the loader's directories)"
+        )
     for library in entry.get("libname_refused", []):
         verdict.not_checked.append(
             f"the required library name {library} is not a plain file name: no report was "
-            "looked up for it")
+            "looked up for it"
+        )
     for package, library, directory in (e for e in entry.get("report_not_xml", []) if len(e) == 3):
         verdict.not_checked.append(
             f"the results hold no XML report for {library} ({package}), only an HTML one in "
-            f"{directory}: reports must be written with -xml")
+            f"{directory}: reports must be written with -xml"
+        )
     found_at = entry.get("library_found_at")
     if isinstance(found_at, dict):
         for library, path in found_at.items():
@@ -105,17 +115,25 @@ def _library_findings(entry: FileRecord, verdict: Verdict) -> None:
         verdict.not_checked.append(f"the result document {document} is missing (needed for {what})")
 
     # A library without a report was still checked when the summary knew it.
-    through_summary = set(entry.get("dest_not_affacted_by", [])) | set(
-        entry.get("no_symbol_changed_libs", [])) | {
-        r.get("library") for r in entry.get("affected_symbols", [])}
+    through_summary = (
+        set(entry.get("dest_not_affacted_by", []))
+        | set(entry.get("no_symbol_changed_libs", []))
+        | {r.get("library") for r in entry.get("affected_symbols", [])}
+    )
     missing_documents = {what for _, what in _pairs(entry.get("log_report_not_found", []))}
     missing_documents |= {e[1] for e in entry.get("report_not_xml", []) if len(e) == 3}
     for package, library in _pairs(entry.get("report_not_found", [])):
-        if package == EXEC_REPORT_MARKER or library in through_summary or library in missing_documents:
+        if (
+            package == EXEC_REPORT_MARKER
+            or library in through_summary
+            or library in missing_documents
+        ):
             continue
         if library in entry.get("no_symbol_found_in_dest_file", []):
             continue
-        verdict.notes.append(f"{library} ({package or 'no package'}) is not part of the upgrade results")
+        verdict.notes.append(
+            f"{library} ({package or 'no package'}) is not part of the upgrade results"
+        )
     for library in entry.get("dest_not_affacted_by", []):
         verdict.notes.append(f"{library} changed, but not in symbols this file uses")
     # The old shared object is gone after the upgrade: the program no longer
@@ -123,7 +141,8 @@ def _library_findings(entry: FileRecord, verdict: Verdict) -> None:
     for change in entry.get("lib_soname_ver_change", []):
         verdict.affected.append(
             f"requires {change.get('old')}, which the upgrade replaces by {change.get('new')}: "
-            "rebuild the program, or keep the old library installed")
+            "rebuild the program, or keep the old library installed"
+        )
 
 
 # Keys the `varkit` command adds when a file could not be checked at all.
@@ -146,8 +165,11 @@ def _blocking_reasons(entry: FileRecord, verdict: Verdict) -> None:
     for key, template in _BLOCKING:
         for detail in fields.get(key, []):
             if template is None:
-                kind, message = (list(detail) + ["", ""])[:2] if isinstance(detail, (list, tuple)) \
+                kind, message = (
+                    (list(detail) + ["", ""])[:2]
+                    if isinstance(detail, (list, tuple))
                     else ("", detail)
+                )
                 verdict.not_checked.append(f"the check could not be completed: {message or kind}")
             else:
                 verdict.not_checked.append(template.format(detail))
@@ -170,11 +192,13 @@ def judge(entry: FileRecord, check_type: str, remote: bool, file_type: Optional[
         verdict.maybe.append(f"imports a module whose function {function} changed")
     for record in entry.get("py_affected_functions", []):
         verdict.maybe.append(
-            f"calls {record.get('function')}, changed in package {record.get('package')}")
+            f"calls {record.get('function')}, changed in package {record.get('package')}"
+        )
     for package, diff in _pairs(entry.get("rpm_conf_diff", [])):
         if isinstance(diff, dict) and diff.get("config_diffs"):
-            verdict.maybe.append(f"package {package} changes {len(diff['config_diffs'])} "
-                                 "configuration file(s)")
+            verdict.maybe.append(
+                f"package {package} changes {len(diff['config_diffs'])} configuration file(s)"
+            )
     for marker, _ in _pairs(entry.get("report_not_found", [])):
         if marker == EXEC_REPORT_MARKER:
             verdict.not_checked.append("the executable-diff report is missing from the results")

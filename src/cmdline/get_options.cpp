@@ -17,7 +17,7 @@ py::object build_parser(const host::Globals &globals) {
         py::arg("description") = "Check the compatibility of libs and rpms");
     py::object general = parser.attr("add_argument_group")("General options");
     py::object abi = parser.attr("add_argument_group")("--checkabi Operations",
-                                                        "Options for ABI check operations");
+                                                       "Options for ABI check operations");
     py::object exec = parser.attr("add_argument_group")("--checkexec options");
 
     for (const OptionSpec &option : kOptions) {
@@ -35,16 +35,13 @@ py::object build_parser(const host::Globals &globals) {
             kwargs["dest"] = option.dest;
         }
         switch (option.kind) {
-        case Kind::Switch:
-            kwargs["action"] = "store_true";
-            break;
+        case Kind::Switch: kwargs["action"] = "store_true"; break;
         case Kind::Version:
             kwargs["action"] = "version";
             kwargs["version"] = globals.conf("varkit_ver");
             break;
         case Kind::Store:
-        case Kind::Positional:
-            break;
+        case Kind::Positional: break;
         }
         if (option.nargs != nullptr) {
             kwargs["nargs"] = option.nargs;
@@ -65,9 +62,7 @@ py::object build_parser(const host::Globals &globals) {
 }
 
 // A destination counts as set when it is a true switch or a non-empty value.
-bool is_set(const py::object &options, const char *dest) {
-    return py::bool_(options.attr(dest));
-}
+bool is_set(const py::object &options, const char *dest) { return py::bool_(options.attr(dest)); }
 
 bool any_set(const py::object &options, std::initializer_list<const char *> dests) {
     for (const char *dest : dests) {
@@ -86,9 +81,11 @@ py::object get_options(const host::Globals &globals, py::object args) {
     auto report = [&parser](const py::object &message) { parser.attr("error")(message); };
 
     if (!any_set(options, {"checkabi", "checkconf", "checkexec"}) &&
-        any_set(options, {"check_local", "search_local", "multi_packages", "local", "search_remote"})) {
-        report(py::str("--check-local, --search-local, --multi-packages, --search-remote and --local "
-                       "can only be used with --checkabi/--checkconf/--checkexec"));
+        any_set(options,
+                {"check_local", "search_local", "multi_packages", "local", "search_remote"})) {
+        report(
+            py::str("--check-local, --search-local, --multi-packages, --search-remote and --local "
+                    "can only be used with --checkabi/--checkconf/--checkexec"));
     }
     if (!is_set(options, "checkabi") && is_set(options, "with_symbol")) {
         report(py::str("--with-symbol can only be used with --checkabi"));
@@ -111,7 +108,8 @@ py::object get_options(const host::Globals &globals, py::object args) {
             report(py::str("--search-remote with --checkabi can only be used with --with-symbol"));
         }
         if (!py::bool_(globals.get("is_valid_url")(search_remote))) {
-            report(py::str("remote-url: ") + py::str(search_remote) + py::str(" must be a valid url"));
+            report(py::str("remote-url: ") + py::str(search_remote) +
+                   py::str(" must be a valid url"));
         }
     }
     if (!any_set(options,

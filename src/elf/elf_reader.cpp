@@ -19,7 +19,7 @@ constexpr std::int64_t kDtNull = 0, kDtNeeded = 1, kDtSoname = 14, kDtRpath = 15
 constexpr std::uint64_t kDf1Pie = 0x08000000;
 
 class Bytes {
-  public:
+public:
     Bytes(const std::uint8_t *data, std::size_t size) : data_(data), size_(size) {}
     std::size_t size() const { return size_; }
 
@@ -28,7 +28,8 @@ class Bytes {
             throw Unusual{};
         }
     }
-    template <typename T> T get(std::uint64_t offset) const {
+    template <typename T>
+    T get(std::uint64_t offset) const {
         need(offset, sizeof(T));
         T value;
         std::memcpy(&value, data_ + offset, sizeof(T));
@@ -36,7 +37,7 @@ class Bytes {
     }
     const std::uint8_t *at(std::uint64_t offset) const { return data_ + offset; }
 
-  private:
+private:
     const std::uint8_t *data_;
     std::size_t size_;
 };
@@ -47,7 +48,7 @@ struct Section {
 };
 
 class Reader {
-  public:
+public:
     Reader(const std::uint8_t *data, std::size_t size) : b_(data, size) {}
 
     ElfFacts read() {
@@ -59,7 +60,7 @@ class Reader {
         return std::move(f_);
     }
 
-  private:
+private:
     std::uint64_t word(std::uint64_t offset) const {
         return is64_ ? b_.get<std::uint64_t>(offset) : b_.get<std::uint32_t>(offset);
     }
@@ -159,11 +160,13 @@ class Reader {
             throw Unusual{};
         }
         const auto *start = b_.at(table.offset + offset);
-        const auto *end = static_cast<const std::uint8_t *>(std::memchr(start, 0, table.size - offset));
+        const auto *end =
+            static_cast<const std::uint8_t *>(std::memchr(start, 0, table.size - offset));
         if (end == nullptr) {
             throw Unusual{};
         }
-        return std::string(reinterpret_cast<const char *>(start), static_cast<std::size_t>(end - start));
+        return std::string(reinterpret_cast<const char *>(start),
+                           static_cast<std::size_t>(end - start));
     }
 
     const Section *first_of_type(std::uint32_t type) const {
@@ -263,14 +266,18 @@ class Reader {
     std::vector<std::uint64_t> copied(std::uint64_t dynsym_index) const {
         std::uint32_t copy = 0;
         switch (f_.machine) {
-        case 62: case 3: copy = 5; break;      // x86-64, i386
-        case 183: copy = 1024; break;          // AArch64
-        case 40: copy = 20; break;             // ARM
-        case 20: case 21: copy = 19; break;    // PowerPC
-        case 22: copy = 9; break;              // S/390
-        case 243: case 258: copy = 4; break;   // RISC-V, LoongArch
-        case 8: copy = 126; break;             // MIPS
-        case 2: case 43: copy = 19; break;     // SPARC
+        case 62:
+        case 3: copy = 5; break;       // x86-64, i386
+        case 183: copy = 1024; break;  // AArch64
+        case 40: copy = 20; break;     // ARM
+        case 20:
+        case 21: copy = 19; break;  // PowerPC
+        case 22: copy = 9; break;   // S/390
+        case 243:
+        case 258: copy = 4; break;  // RISC-V, LoongArch
+        case 8: copy = 126; break;  // MIPS
+        case 2:
+        case 43: copy = 19; break;  // SPARC
         default: return {};
         }
         std::vector<std::uint64_t> indexes;
@@ -359,7 +366,10 @@ class Reader {
 
 ReadOutcome read_elf(const std::uint8_t *data, std::size_t size) {
     ReadOutcome outcome;
-    if (size < 4 || std::memcmp(data, "\x7f" "ELF", 4) != 0) {
+    if (size < 4 || std::memcmp(data,
+                                "\x7f"
+                                "ELF",
+                                4) != 0) {
         outcome.status = ReadStatus::NotElf;
         return outcome;
     }

@@ -23,9 +23,9 @@ struct ElfFacts {
     bool pie_flag = false;
     bool has_soname = false;
     std::string soname;
-    std::vector<std::string> needed;  // first occurrence of each DT_NEEDED, in order
-    std::vector<std::string> rpath;   // raw DT_RPATH strings
-    std::vector<std::string> runpath; // raw DT_RUNPATH strings
+    std::vector<std::string> needed;        // first occurrence of each DT_NEEDED, in order
+    std::vector<std::string> rpath;         // raw DT_RPATH strings
+    std::vector<std::string> runpath;       // raw DT_RUNPATH strings
     std::vector<ImportedSymbol> undefined;  // undefined or copied, by first appearance
     std::vector<std::string> defined;
 };

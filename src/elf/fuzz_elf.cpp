@@ -1,5 +1,6 @@
 // libFuzzer target over the ELF reader (elf_reader.cpp, no Python).
-//   clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined src/elf/fuzz_elf.cpp src/elf/elf_reader.cpp
+//   clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined src/elf/fuzz_elf.cpp
+//   src/elf/elf_reader.cpp
 // Besides the sanitizers' checks, it asserts the shape of every outcome.
 #include "elf_reader.hpp"
 

@@ -17,7 +17,7 @@ namespace varkit::elf {
 namespace {
 
 class Fd {
-  public:
+public:
     explicit Fd(int fd) : fd_(fd) {}
     ~Fd() {
         if (fd_ >= 0) {
@@ -28,12 +28,12 @@ class Fd {
     Fd &operator=(const Fd &) = delete;
     int get() const { return fd_; }
 
-  private:
+private:
     int fd_;
 };
 
 class Mapping {
-  public:
+public:
     Mapping(int fd, std::size_t size) : size_(size) {
         data_ = size == 0 ? nullptr : ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
     }
@@ -47,13 +47,14 @@ class Mapping {
     bool failed() const { return data_ == MAP_FAILED; }
     const std::uint8_t *data() const { return static_cast<const std::uint8_t *>(data_); }
 
-  private:
+private:
     void *data_;
     std::size_t size_;
 };
 
 py::str text(const std::string &text) {
-    PyObject *value = PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
+    PyObject *value =
+        PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
     if (value == nullptr) {
         throw py::error_already_set();
     }
@@ -84,9 +85,9 @@ py::object to_py(const ReadOutcome &outcome) {
         }
         undefined.append(py::make_tuple(text(symbol.name), versions));
     }
-    return py::make_tuple(f.elfclass, f.machine, f.type, f.has_interpreter, f.pie_flag, f.has_soname,
-                          text(f.soname), strings(f.needed), strings(f.rpath), strings(f.runpath),
-                          undefined, strings(f.defined));
+    return py::make_tuple(f.elfclass, f.machine, f.type, f.has_interpreter, f.pie_flag,
+                          f.has_soname, text(f.soname), strings(f.needed), strings(f.rpath),
+                          strings(f.runpath), undefined, strings(f.defined));
 }
 
 py::object read_file(const std::string &path) {
@@ -94,7 +95,7 @@ py::object read_file(const std::string &path) {
     {
         py::gil_scoped_release unlocked;
         Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-        struct stat info {};
+        struct stat info{};
         if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0) {
             const int error = errno;
             py::gil_scoped_acquire locked;

@@ -67,9 +67,9 @@ void bind_from(py::module_ &module, const char *dotted, std::initializer_list<co
     py::module_ source = py::module_::import(dotted);
     for (const char *name : names) {
         if (!py::hasattr(source, name)) {
-            PyErr_SetString(PyExc_ImportError, ("cannot import name '" + std::string(name) +
-                                                "' from '" + dotted + "'")
-                                                   .c_str());
+            PyErr_SetString(
+                PyExc_ImportError,
+                ("cannot import name '" + std::string(name) + "' from '" + dotted + "'").c_str());
             throw py::error_already_set();
         }
         module.attr(name) = source.attr(name);

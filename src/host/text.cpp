@@ -16,8 +16,8 @@ std::string utf8(py::handle text) {
 }
 
 py::str to_str(std::string_view utf8_text) {
-    PyObject *text = PyUnicode_DecodeUTF8(utf8_text.data(), static_cast<Py_ssize_t>(utf8_text.size()),
-                                          "surrogatepass");
+    PyObject *text = PyUnicode_DecodeUTF8(
+        utf8_text.data(), static_cast<Py_ssize_t>(utf8_text.size()), "surrogatepass");
     if (text == nullptr) {
         // Not UTF-8 at all: keep the bytes as escaped surrogates rather than fail.
         PyErr_Clear();

@@ -15,8 +15,10 @@ bool describes_package(const py::handle &package, const py::object &rpmname) {
 
 }  // namespace
 
-py::object get_rpm_conf_diff(const Globals &g, py::object url, py::object rpmname, py::object library_dict) {
-    py::object located = g.get("get_log_report_path")(rpmname, url, library_dict, g.conf("conf_diff"));
+py::object get_rpm_conf_diff(const Globals &g, py::object url, py::object rpmname,
+                             py::object library_dict) {
+    py::object located =
+        g.get("get_log_report_path")(rpmname, url, library_dict, g.conf("conf_diff"));
     return g.get("get_confdiff_list")(located, rpmname);
 }
 

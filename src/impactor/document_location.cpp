@@ -28,7 +28,8 @@ py::object get_log_report_path(const Globals &g, py::object libname, py::object 
     return candidate;
 }
 
-py::object get_exec_report_path(const Globals &g, py::object search_local_or_url, py::object exec_dict) {
+py::object get_exec_report_path(const Globals &g, py::object search_local_or_url,
+                                py::object exec_dict) {
     if (!is_url_reachable(g, search_local_or_url)) {
         log(g, 1, py::str("Local file exec report is not supported yet."));
         return py::none();

@@ -58,9 +58,8 @@ bool search_source_for_dest_dir(const Globals &g, py::object search_local,
     return compat;
 }
 
-bool use_local_result_check_local(const Globals &g, py::object search_local,
-                                  py::object check_local, py::object result,
-                                  py::object check_type) {
+bool use_local_result_check_local(const Globals &g, py::object search_local, py::object check_local,
+                                  py::object result, py::object check_type) {
     const FetchRun run;  // one fetch of each document for the whole call
     if (!truthy(search_local)) {
         search_local = g.conf("default_compat_search_dir");
@@ -68,18 +67,20 @@ bool use_local_result_check_local(const Globals &g, py::object search_local,
     // A regular file is no result tree: every lookup in it would find nothing
     // and every file would pass unchecked.
     if (!is_dir(g, search_local)) {
-        log(g, 0, concat(py::str("Search local data for checking "), check_local,
-                         py::str(" failed. "), search_local, py::str(" is not a valid dir!")));
+        log(g, 0,
+            concat(py::str("Search local data for checking "), check_local, py::str(" failed. "),
+                   search_local, py::str(" is not a valid dir!")));
         return false;
     }
     if (!path_exists(g, check_local)) {
-        log(g, 0, concat(py::str("Search local data for checking "), check_local,
-                         py::str(" failed. "), check_local, py::str(" not exist!")));
+        log(g, 0,
+            concat(py::str("Search local data for checking "), check_local, py::str(" failed. "),
+                   check_local, py::str(" not exist!")));
         return false;
     }
     if (is_dir(g, check_local)) {
-        return truthy(g.get("search_source_for_dest_dir")(search_local, check_local, result,
-                                                          check_type));
+        return truthy(
+            g.get("search_source_for_dest_dir")(search_local, check_local, result, check_type));
     }
     return check_one_file(g, search_local, check_local, result, check_type);
 }
@@ -89,13 +90,15 @@ bool use_remote_result_check_local(const Globals &g, py::object search_remote,
                                    py::object check_type) {
     const FetchRun run;  // one fetch of each document for the whole call
     if (!truthy(g.get("is_valid_url")(search_remote))) {
-        log(g, 0, concat(py::str("Search remote data for checking "), check_local,
-                         py::str(" failed. "), search_remote, py::str(" is not a valid URL!")));
+        log(g, 0,
+            concat(py::str("Search remote data for checking "), check_local, py::str(" failed. "),
+                   search_remote, py::str(" is not a valid URL!")));
         return false;
     }
     if (!is_url_reachable(g, search_remote)) {
-        log(g, 0, concat(py::str("Search remote data for checking "), check_local,
-                         py::str(" failed. "), search_remote, py::str(" is not reachable!")));
+        log(g, 0,
+            concat(py::str("Search remote data for checking "), check_local, py::str(" failed. "),
+                   search_remote, py::str(" is not reachable!")));
         return false;
     }
     py::list targets;

@@ -280,7 +280,8 @@ py::tuple check_exec_outcome(const Globals &g, py::object local_file, py::object
     return py::make_tuple(outcome.affected, outcome.failure);
 }
 
-py::object check_exec_affected(const Globals &g, py::object local_file, py::object exec_report_path) {
+py::object check_exec_affected(const Globals &g, py::object local_file,
+                               py::object exec_report_path) {
     return check_exec(g, std::move(local_file), std::move(exec_report_path)).affected;
 }
 

@@ -60,7 +60,8 @@ void OpenFile::close() {
 }
 
 FetchRun::FetchRun()
-    : scope_(py::module_::import("varkit.fetch").attr("fetch_run")(py::arg("faults_surface") = false)) {
+    : scope_(py::module_::import("varkit.fetch")
+                 .attr("fetch_run")(py::arg("faults_surface") = false)) {
     py::type::of(scope_).attr("__enter__")(scope_);
 }
 

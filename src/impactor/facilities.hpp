@@ -3,8 +3,8 @@
 // logger), so a caller that substitutes one sees the effect at once.
 #pragma once
 
-#include <pybind11/pybind11.h>
 #include <optional>
+#include <pybind11/pybind11.h>
 #include <string>
 #include <utility>
 #include <varkit/host.hpp>
@@ -39,9 +39,9 @@ py::object concat(py::object first, const Rest &...rest) {
     return first;
 }
 
-bool path_exists(const Globals &g, py::handle path);                  // os.path.exists
-bool is_dir(const Globals &g, py::handle path);                       // os.path.isdir
-py::object path_join(const Globals &g, py::handle head, py::handle tail);  // os.path.join
+bool path_exists(const Globals &g, py::handle path);                           // os.path.exists
+bool is_dir(const Globals &g, py::handle path);                                // os.path.isdir
+py::object path_join(const Globals &g, py::handle head, py::handle tail);      // os.path.join
 py::object url_join(const Globals &g, py::handle base, py::handle reference);  // urljoin
 bool is_url_reachable(const Globals &g, py::handle location);
 
@@ -49,7 +49,8 @@ bool is_url_reachable(const Globals &g, py::handle location);
 py::object builtin(const Globals &g, const char *name);
 
 // open(path, mode, encoding="utf-8"[, errors=errors]) through the host.
-py::object open_text(const Globals &g, py::handle path, const char *mode, const char *errors = nullptr);
+py::object open_text(const Globals &g, py::handle path, const char *mode,
+                     const char *errors = nullptr);
 
 // Owns a file object and closes it when the scope ends (errors while closing
 // during unwinding are dropped; close() reports them).

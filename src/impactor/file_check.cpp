@@ -128,13 +128,14 @@ bool check_libraries(const Globals &g, const py::object &search, const py::objec
                 }
             }
         } else {
-            py::object summary_path = g.get("get_log_report_path")(lib, search, library_dict,
-                                                                   g.conf("summary_log"));
+            py::object summary_path =
+                g.get("get_log_report_path")(lib, search, library_dict, g.conf("summary_log"));
             py::object pair =
                 g.get("get_removed_symbols_from_summary")(summary_path, lib, library_dict);
             py::tuple unpacked = py::tuple(pair);
             if (unpacked.size() != 2) {
-                host::raise(PyExc_ValueError, "expected 2 values to unpack from the summary lookup");
+                host::raise(PyExc_ValueError,
+                            "expected 2 values to unpack from the summary lookup");
             }
             total_symbols = unpacked[0];
             found_in_summary = unpacked[1];
@@ -145,8 +146,9 @@ bool check_libraries(const Globals &g, const py::object &search, const py::objec
         if (truthy(total_symbols) && truthy(used_symbols)) {
             py::object table = symbol_table(g);
             py::object package = g.get("get_pkgname_by_libname")(lib);
-            py::object affected = g.get("find_symbols_in_file")(
-                total_symbols, library_dict, package, lib, table, py::arg("symbol_list") = used_symbols);
+            py::object affected =
+                g.get("find_symbols_in_file")(total_symbols, library_dict, package, lib, table,
+                                              py::arg("symbol_list") = used_symbols);
             if (truthy(affected)) {
                 passed = false;
             } else {
@@ -179,8 +181,9 @@ bool check_python(const Globals &g, const py::object &search, const py::object &
         if (!truthy(diff)) {
             continue;
         }
-        g.get("surfacediff").attr("check_dependence_affected")(diff[py::str("funcs_need_check")],
-                                                              package, dest_file, library_dict);
+        g.get("surfacediff")
+            .attr("check_dependence_affected")(diff[py::str("funcs_need_check")], package,
+                                               dest_file, library_dict);
         for (py::handle module : module_list) {
             for (py::handle function : diff[py::str("funcs_need_check")]) {
                 if (truthy(function.attr("startswith")(module))) {
@@ -274,7 +277,8 @@ bool search_source_for_dest_file(const Globals &g, py::object search_local_or_ur
         return true;
     }
     if (check_type.equal(py::str("CONF"))) {
-        return check_configuration(g, file_type, search_local_or_url, search_dest_file, library_dict);
+        return check_configuration(g, file_type, search_local_or_url, search_dest_file,
+                                   library_dict);
     }
     if (check_type.equal(py::str("EXEC"))) {
         return check_executables(g, search_local_or_url, search_dest_file, library_dict);

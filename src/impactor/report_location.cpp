@@ -65,8 +65,9 @@ py::object local_report(const Globals &g, const py::object &source, const py::ob
         for (py::handle entry : g.get("os").attr("listdir")(library_dir)) {
             subdirectory = path_join(g, library_dir, entry);
             if (is_dir(g, subdirectory)) {
-                report = path_join(g, library_dir, concat(py::reinterpret_borrow<py::object>(entry),
-                                                          py::str("/compat_report.xml")));
+                report = path_join(g, library_dir,
+                                   concat(py::reinterpret_borrow<py::object>(entry),
+                                          py::str("/compat_report.xml")));
                 break;
             }
         }
@@ -117,8 +118,9 @@ py::object located_elsewhere(const Globals &g, const py::object &libname,
 py::object get_xml_report_path(const Globals &g, py::object libname, py::object search_local_or_url,
                                py::object library_dict) {
     if (!is_plain_file_name(libname)) {
-        log(g, 1, text(libname, " is not a plain file name: no report is looked up for it, ",
-                       "since its path would lead out of the result tree"));
+        log(g, 1,
+            text(libname, " is not a plain file name: no report is looked up for it, ",
+                 "since its path would lead out of the result tree"));
         append_under(library_dict, key::libname_refused, libname);
         return py::none();
     }

@@ -162,8 +162,7 @@ py::object lx_symbols(const Globals &, host::Output &out, py::handle node, py::h
     return std::move(result);
 }
 
-py::object lx_constants(const Globals &, host::Output &out, py::handle node,
-                        py::handle severity) {
+py::object lx_constants(const Globals &, host::Output &out, py::handle node, py::handle severity) {
     py::object headers = node.attr("xpath")("header[@name][constant[@name][problem[@id][change]]]");
     if (!truthy(headers)) {
         return py::none();

@@ -21,8 +21,7 @@ py::object lx_report(const Globals &g, host::Output &out, py::handle report);
 py::object lx_added(const Globals &g, host::Output &out, py::handle node);
 py::object lx_removed(const Globals &g, host::Output &out, py::handle node);
 py::object lx_symbols(const Globals &g, host::Output &out, py::handle node, py::handle severity);
-py::object lx_constants(const Globals &g, host::Output &out, py::handle node,
-                        py::handle severity);
+py::object lx_constants(const Globals &g, host::Output &out, py::handle node, py::handle severity);
 py::object lx_types(const Globals &g, host::Output &out, py::handle node, py::handle severity);
 
 // reportscan's loop over a root element: every //report, in document order,

@@ -55,8 +55,7 @@ Tag classify(const xmlChar *localname, const xmlChar *uri) {
         if (is("version2")) return Tag::Version2;
         if (is("verdict")) return Tag::Verdict;
         break;
-    default:
-        break;
+    default: break;
     }
     return Tag::Other;
 }

@@ -20,10 +20,32 @@ inline const char *const kNoneXpath = "'NoneType' object has no attribute 'xpath
 inline const char *const kNoneReplace = "'NoneType' object has no attribute 'replace'";
 
 enum class Tag : unsigned char {
-    Other, Report, Library, Version1, Version2, Number, TestResults, Headers, Libs, Name,
-    Symbols, Types, Verdict, Affected, AddedSymbols, RemovedSymbols, ProblemsWithTypes,
-    ProblemsWithSymbols, ProblemsWithConstants, Header, Symbol, Problem, Change, Constant,
-    Type, Comment,
+    Other,
+    Report,
+    Library,
+    Version1,
+    Version2,
+    Number,
+    TestResults,
+    Headers,
+    Libs,
+    Name,
+    Symbols,
+    Types,
+    Verdict,
+    Affected,
+    AddedSymbols,
+    RemovedSymbols,
+    ProblemsWithTypes,
+    ProblemsWithSymbols,
+    ProblemsWithConstants,
+    Header,
+    Symbol,
+    Problem,
+    Change,
+    Constant,
+    Type,
+    Comment,
 };
 
 Tag classify(const xmlChar *localname, const xmlChar *uri);

@@ -16,7 +16,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    ScanOutcome outcome = varkit::reportscan::scan_memory(reinterpret_cast<const char *>(data), size);
+    ScanOutcome outcome =
+        varkit::reportscan::scan_memory(reinterpret_cast<const char *>(data), size);
     if (outcome.status != ScanOutcome::Status::Ok && !outcome.reports.empty()) {
         std::abort();  // a delegated scan must not leave output behind
     }

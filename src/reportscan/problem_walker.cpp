@@ -129,8 +129,7 @@ void ProblemWalker::start_types(std::size_t level, Tag tag, const Attrs &attrs, 
         if (start_change(level, attrs, frame)) {
             has_problem_chain = true;
         }
-    } else if (level == 4 && role[3] == Tag::Affected && tag == Tag::Symbol &&
-               attrs.has("name")) {
+    } else if (level == 4 && role[3] == Tag::Affected && tag == Tag::Symbol && attrs.has("name")) {
         role[4] = Tag::Symbol;
         first_comment_seen = false;
         if (in_first_affected) {

@@ -52,7 +52,6 @@ struct ProblemWalker {
     std::string param, field;
     std::string expanded;  // scratch for the expanded problem text
 
-
     void start(std::size_t depth, Tag tag, const Attrs &attrs, Frame &frame);
     void end(std::size_t depth, const Frame &frame);
 

@@ -34,7 +34,7 @@ bool FileState::operator==(const FileState &other) const {
 }
 
 bool file_state(const char *path, FileState &state) {
-    struct stat info {};
+    struct stat info{};
     if (::stat(path, &info) != 0 || !S_ISREG(info.st_mode)) {
         return false;
     }

@@ -60,8 +60,8 @@ inline void listed_name(std::string &out, std::string_view name) {
     detail::line(out, "    - ", name);
 }
 inline void test_result_field(std::string &out, std::size_t index, std::string_view value) {
-    static constexpr std::array<const char *, 4> kLabels = {"  Symbols: ", "  Types: ",
-                                                            "  Verdict: ", "  Affected: "};
+    static constexpr std::array<const char *, 4> kLabels = {
+        "  Symbols: ", "  Types: ", "  Verdict: ", "  Affected: "};
     detail::line(out, kLabels[index], value);
 }
 

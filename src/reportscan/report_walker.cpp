@@ -115,8 +115,7 @@ void ReportState::start(const std::vector<Frame> &frames, std::size_t depth, Tag
         }
         break;
     }
-    default:
-        break;
+    default: break;
     }
 }
 

@@ -15,8 +15,8 @@ namespace varkit::reportscan {
 // .//version1/number, first .//test_results, ./added_symbols, the first problem
 // section per kind and severity, ...) is answered from the same events.
 struct ReportState {
-    std::size_t base;      // depth of the report element
-    std::size_t slot;      // index in the outcome's report list
+    std::size_t base;  // depth of the report element
+    std::size_t slot;  // index in the outcome's report list
     OptStr kind;
     // first .//library, .//version1/number, .//version2/number
     int library_state = 0, v1_state = 0, v2_state = 0;  // 0 not seen, 1 open, 2 done
@@ -39,7 +39,6 @@ struct ReportState {
     SymbolListWalker added, removed;
     std::array<ProblemWalker, 12> problems;  // [severity * 3 + kind]
     std::vector<ProblemWalker *> active;     // the problem walkers whose section is open
-
 
     ReportState(std::size_t depth, std::size_t index, OptStr report_kind);
 

@@ -117,7 +117,8 @@ struct Engine {
         if (frame.text_open && depth > 0) {
             frame.has_text = true;
             if (frame.want_text) {
-                frame.text.append(reinterpret_cast<const char *>(text), static_cast<std::size_t>(len));
+                frame.text.append(reinterpret_cast<const char *>(text),
+                                  static_cast<std::size_t>(len));
             }
         }
     }
@@ -227,8 +228,8 @@ bool plain_encoding(const xmlChar *name) {
         return true;
     }
     static constexpr std::array<const char *, 10> kPlain = {
-        "UTF-8", "UTF8", "US-ASCII", "ASCII", "ISO-8859-1", "ISO-LATIN-1", "LATIN1",
-        "UTF-16", "UTF-16LE", "UTF-16BE"};
+        "UTF-8",       "UTF8",   "US-ASCII", "ASCII",    "ISO-8859-1",
+        "ISO-LATIN-1", "LATIN1", "UTF-16",   "UTF-16LE", "UTF-16BE"};
     for (const char *plain : kPlain) {
         if (xmlStrcasecmp(name, reinterpret_cast<const xmlChar *>(plain)) == 0) {
             return true;
@@ -299,7 +300,7 @@ xmlSAXHandler sax_handler() {
 
 // What the parser said about the document, beyond the engine's own findings.
 struct ParseFacts {
-    bool created = false;      // libxml2 made a parser context at all
+    bool created = false;  // libxml2 made a parser context at all
     bool well_formed = false;
     bool unusual_input = false;
 };
@@ -322,13 +323,12 @@ ParseFacts parse(Engine &engine, SourceTap &tap) {
     // libxml2's SAX-compatibility document, if it made one, goes before the context.
     Document sax_document(std::exchange(ctxt->myDoc, nullptr));
     facts.well_formed = ctxt->wellFormed != 0;
-    facts.unusual_input =
-        facts.well_formed && !engine.delegate && !engine.no_memory &&
-        (xmlDetectCharEncoding(tap.head, static_cast<int>(tap.head_len)) ==
-             XML_CHAR_ENCODING_EBCDIC ||
-         !plain_encoding(ctxt->encoding) ||
-         (ctxt->input != nullptr && !plain_encoding(ctxt->input->encoding)) ||
-         input_left(ctxt.get(), tap));
+    facts.unusual_input = facts.well_formed && !engine.delegate && !engine.no_memory &&
+                          (xmlDetectCharEncoding(tap.head, static_cast<int>(tap.head_len)) ==
+                               XML_CHAR_ENCODING_EBCDIC ||
+                           !plain_encoding(ctxt->encoding) ||
+                           (ctxt->input != nullptr && !plain_encoding(ctxt->input->encoding)) ||
+                           input_left(ctxt.get(), tap));
     return facts;
 }
 

@@ -18,9 +18,9 @@ using OptStr = std::optional<std::string>;  // nullopt = Python None
 // The problem severities, in the order a report's sections are read.
 inline constexpr std::array<const char *, 4> kSeverities = {"High", "Medium", "Low", "Safe"};
 
-struct Record {                    // header record {"header_name", "affected_symbols"}
+struct Record {  // header record {"header_name", "affected_symbols"}
     OptStr header_name;
-    std::vector<OptStr> symbols;   // a set in Python: duplicates collapse there
+    std::vector<OptStr> symbols;  // a set in Python: duplicates collapse there
 };
 using Section = std::vector<Record>;
 

@@ -50,14 +50,18 @@ def get_xml_report_path(libname, search_local_or_url, library_dict):
     soname = get_soname_from_lib(lib_path)
     lib_path = soname or libname
     if is_url:
-        url_libname_path = urljoin(search_local_or_url, "compat_reports/" + pkg_name + "/" + lib_path + "/")
+        url_libname_path = urljoin(
+            search_local_or_url, "compat_reports/" + pkg_name + "/" + lib_path + "/"
+        )
         url_list = get_directory_list(url_libname_path)
         if not url_list:
             library_dict.setdefault("report_not_found", []).append([pkg_name, libname])
             return None
         xml_report_path = urljoin(url_libname_path, str(url_list[0]) + "/compat_report.xml")
     else:
-        libname_path = os.path.join(search_local_or_url, "compat_reports/" + pkg_name + "/" + lib_path)
+        libname_path = os.path.join(
+            search_local_or_url, "compat_reports/" + pkg_name + "/" + lib_path
+        )
         if not os.path.exists(libname_path):
             library_dict.setdefault("report_not_found", []).append([pkg_name, libname])
             return None
@@ -67,8 +71,11 @@ def get_xml_report_path(libname, search_local_or_url, library_dict):
                 xml_report_path = os.path.join(libname_path, entry + "/compat_report.xml")
                 break
         if xml_report_path is None or not os.path.exists(xml_report_path):
-            ABI_LOG(3, f"{libname} report is not found in search source {xml_report_path}. "
-                       "The library name may have changed.")
+            ABI_LOG(
+                3,
+                f"{libname} report is not found in search source {xml_report_path}. "
+                "The library name may have changed.",
+            )
             library_dict.setdefault("report_not_found", []).append([pkg_name, libname])
             return None
     ABI_LOG(3, "xml_report_path: " + xml_report_path)
@@ -112,7 +119,12 @@ def get_removed_symbols_from_summary(summary_path, library_name, library_dict):
                 ABI_LOG(3, "lib_soname_ver_change: " + library_name)
                 change = library["lib_soname_ver_change"]
                 library_dict.setdefault("lib_soname_ver_change", []).append(
-                    {"pkg_name": get_pkgname_by_libname(library_name), "old": change[0], "new": change[1]})
+                    {
+                        "pkg_name": get_pkgname_by_libname(library_name),
+                        "old": change[0],
+                        "new": change[1],
+                    }
+                )
                 found = True
     return set(symbols), found
 
@@ -125,7 +137,10 @@ def search_source_for_dest_file(search_local_or_url, search_dest_file, library_d
     library_dict.setdefault("belong_to_rpm", belong_rpm if belong_rpm else "False")
     if is_32bit_file(search_dest_file):
         library_dict.setdefault("32bit_file", "True")
-    if check_type != "ABI" or file_type not in (FileType.DYNAMIC_LIBRARY, FileType.BINARY_EXECUTABLE):
+    if check_type != "ABI" or file_type not in (
+        FileType.DYNAMIC_LIBRARY,
+        FileType.BINARY_EXECUTABLE,
+    ):
         return True
     used_symbols = get_undefined_symbols_from_file(search_dest_file)
     libs = find_req_libs(search_dest_file)
@@ -144,22 +159,30 @@ def search_source_for_dest_file(search_local_or_url, search_dest_file, library_d
                 ABI_LOG(3, "following symbols will be checked:")
                 ABI_LOG(3, global_affected_symbols)
                 library_dict.setdefault("changed_symbols_from", []).append(
-                    {"library": lib, "document": "report", "location": xml_report_path})
+                    {"library": lib, "document": "report", "location": xml_report_path}
+                )
                 for section in global_affected_symbols:
                     for record in section:
                         total_symbols.update(record["affected_symbols"])
         else:
-            summary_path = get_log_report_path(lib, search_local_or_url, library_dict, conf.summary_log)
-            total_symbols, found_lib_in_summary = get_removed_symbols_from_summary(summary_path, lib, library_dict)
+            summary_path = get_log_report_path(
+                lib, search_local_or_url, library_dict, conf.summary_log
+            )
+            total_symbols, found_lib_in_summary = get_removed_symbols_from_summary(
+                summary_path, lib, library_dict
+            )
             if total_symbols:
                 library_dict.setdefault("changed_symbols_from", []).append(
-                    {"library": lib, "document": "summary", "location": summary_path})
+                    {"library": lib, "document": "summary", "location": summary_path}
+                )
         if total_symbols and used_symbols:
             table = PrettyTable(["Package Name", "Related file", "Symbol"])
             table.align = "l"
             table.hrules = HRuleStyle.ALL
             pkg_name = get_pkgname_by_libname(lib)
-            if find_symbols_in_file(total_symbols, library_dict, pkg_name, lib, table, symbol_list=used_symbols):
+            if find_symbols_in_file(
+                total_symbols, library_dict, pkg_name, lib, table, symbol_list=used_symbols
+            ):
                 ret = False
             else:
                 library_dict.setdefault("dest_not_affacted_by", []).append(lib)
@@ -177,7 +200,9 @@ def search_source_for_dest_dir(search_local, check_local_dir, result, check_type
             dirs[:] = [d for d in dirs if d not in ("proc", "sys", "dev", "run")]
         for name in files:
             library_dict = {}
-            if not search_source_for_dest_file(search_local, os.path.join(root, name), library_dict, check_type):
+            if not search_source_for_dest_file(
+                search_local, os.path.join(root, name), library_dict, check_type
+            ):
                 compat = False
             result["library"].append(library_dict)
     return compat

@@ -13,8 +13,10 @@ from lxml import etree
 try:
     from varkit.logger import ABI_LOG
 except ImportError:  # pragma: no cover - standalone use
+
     def ABI_LOG(level, message):
         print(message, file=sys.stderr)
+
 
 SEVERITIES = ["High", "Medium", "Low", "Safe"]
 
@@ -66,8 +68,12 @@ def parse_report(report):
         print("\n  Libs:")
         for name in test_results.xpath(".//libs/name"):
             print(f"    - {name.text}")
-        for tag, label in (("symbols", "Symbols"), ("types", "Types"),
-                           ("verdict", "Verdict"), ("affected", "Affected")):
+        for tag, label in (
+            ("symbols", "Symbols"),
+            ("types", "Types"),
+            ("verdict", "Verdict"),
+            ("affected", "Affected"),
+        ):
             child = test_results.find(tag)
             if child is not None:
                 print(f"  {label}: {child.text}")
@@ -141,7 +147,8 @@ def _expand(element):
 
 def parse_problems_with_symbols(problem_node, severity):
     headers = problem_node.xpath(
-        "header[@name][library[@name][symbol[@name][problem[@id][change]]]]")
+        "header[@name][library[@name][symbol[@name][problem[@id][change]]]]"
+    )
     if not headers:
         return None
     print(f"\nProblems with severity '{severity}':")
@@ -186,14 +193,17 @@ def parse_problems_with_constants(problem_node, severity):
             change = problem.find("change")
             if change is None:
                 continue
-            print(f"    Constant: {constant.get('name')}, Problem: {problem_id}, "
-                  f"Change: {_expand(change)}")
+            print(
+                f"    Constant: {constant.get('name')}, Problem: {problem_id}, "
+                f"Change: {_expand(change)}"
+            )
     return None
 
 
 def parse_problems_with_types(problem_node, severity):
     headers = problem_node.xpath(
-        "header[@name][type[@name][problem[@id][change]][affected[symbol[@name][comment]]]]")
+        "header[@name][type[@name][problem[@id][change]][affected[symbol[@name][comment]]]]"
+    )
     if not headers:
         return None
     print(f"\nProblems with severity '{severity}':")
@@ -208,8 +218,10 @@ def parse_problems_with_types(problem_node, severity):
                 problem_id = problem.get("id", "")
                 change = problem.find("change")
                 if change is not None:
-                    print(f"    Type: {type_.get('name')}, Problem: {problem_id}, "
-                          f"Change: {_expand(change)}")
+                    print(
+                        f"    Type: {type_.get('name')}, Problem: {problem_id}, "
+                        f"Change: {_expand(change)}"
+                    )
             affected = type_.find("affected")
             if affected is not None:
                 for symbol in affected.xpath("symbol[@name]"):

@@ -69,6 +69,7 @@ def find_symbols_in_file(total_symbols, library_dict, pkg_name, lib, table, symb
         records.append({"library": lib, "package": pkg_name, "symbol": report_name})
     library_dict.setdefault("symbol_matches", []).extend(
         {"library": lib, "report_symbol": report_name, "file_symbol": file_name, "how": how}
-        for report_name, file_name, how in matches)
+        for report_name, file_name, how in matches
+    )
     print(table)
     return True

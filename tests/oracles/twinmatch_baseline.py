@@ -8,6 +8,7 @@ its two package names instead of splitting its key at "->" again, and a matched 
 leaves both file lists itself instead of through the parts of its mapping entry, so names
 and paths that contain "->" neither fail nor stay listed as unmatched.
 """
+
 import json
 import re
 
@@ -39,7 +40,7 @@ def match_include(path1, path2):
 def truncate_so_version(so_name):
     match = re.search(r"\.so(\.\d+)+$", so_name)
     if match:
-        return so_name[:match.start() + 3]
+        return so_name[: match.start() + 3]
     return so_name
 
 
@@ -95,4 +96,6 @@ def main(json_file1, json_file2, output_file):
 
 
 if __name__ == "__main__":
-    main("./include_provenance.json", "./include_source_files_mapping.json", "include_same_name.json")
+    main(
+        "./include_provenance.json", "./include_source_files_mapping.json", "include_same_name.json"
+    )

@@ -24,9 +24,10 @@ public:
 
 private:
     std::vector<std::string> markers_;
-    std::vector<std::pair<std::uint16_t, std::uint32_t>> by_first_two_bytes_;  // (b0 << 8 | b1, marker), sorted
-    std::array<std::uint64_t, 1024> first_two_bytes_{};                      // bit (b0 << 8 | b1)
-    std::array<bool, 256> one_byte_{};                    // markers of one byte
+    std::vector<std::pair<std::uint16_t, std::uint32_t>>
+        by_first_two_bytes_;                             // (b0 << 8 | b1, marker), sorted
+    std::array<std::uint64_t, 1024> first_two_bytes_{};  // bit (b0 << 8 | b1)
+    std::array<bool, 256> one_byte_{};                   // markers of one byte
     bool has_empty_ = false;
 };
 

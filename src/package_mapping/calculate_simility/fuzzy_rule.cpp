@@ -70,15 +70,16 @@ bool same_file(std::string_view orv_path, std::string_view ubuntu_path) {
     std::string image;
     for (const auto &[old_text, new_text] : kRewrites) {
         // A rewrite whose text does not occur leaves the path as it is.
-        if (FuzzyIndex::rewrite_into(ubuntu, old_text, new_text, image) ? image == orv : ubuntu == orv) {
+        if (FuzzyIndex::rewrite_into(ubuntu, old_text, new_text, image) ? image == orv
+                                                                        : ubuntu == orv) {
             return true;
         }
     }
     return false;
 }
 
-bool FuzzyIndex::rewrite_into(std::string_view text, std::string_view old_text, std::string_view new_text,
-                              std::string &out) {
+bool FuzzyIndex::rewrite_into(std::string_view text, std::string_view old_text,
+                              std::string_view new_text, std::string &out) {
     std::size_t at = text.find(old_text);
     if (at == std::string_view::npos) {
         return false;

@@ -50,8 +50,8 @@ public:
 
     // `text` with every `old_text` replaced, into `out`; false (and `out` untouched)
     // when `old_text` does not occur.
-    static bool rewrite_into(std::string_view text, std::string_view old_text, std::string_view new_text,
-                             std::string &out);
+    static bool rewrite_into(std::string_view text, std::string_view old_text,
+                             std::string_view new_text, std::string &out);
 
 private:
     template <typename Found>
@@ -68,8 +68,8 @@ private:
     static constexpr std::uint32_t kEnd = UINT32_MAX;
     std::vector<std::string> stripped_;                          // per distribution position
     std::unordered_map<std::string_view, std::uint32_t> first_;  // stripped path -> first position
-    std::vector<std::uint32_t> next_;                            // next position with the same stripped path
-    std::string image_;  // scratch space for the images
+    std::vector<std::uint32_t> next_;  // next position with the same stripped path
+    std::string image_;                // scratch space for the images
 };
 
 }  // namespace varkit::likeness

@@ -60,7 +60,8 @@ bool handle_single_file(const Globals &, py::object file_name1, py::object file_
 
 // sorted(set(items) - removed)
 py::object sorted_remainder(const py::list &items, const py::set &removed) {
-    py::object remainder = checked(PyNumber_Subtract(checked(PySet_New(items.ptr())).ptr(), removed.ptr()));
+    py::object remainder =
+        checked(PyNumber_Subtract(checked(PySet_New(items.ptr())).ptr(), removed.ptr()));
     return py::module_::import("builtins").attr("sorted")(remainder);
 }
 
@@ -75,7 +76,8 @@ py::tuple handling_single_package(const Globals &g, py::object orv_diff, py::obj
     auto pair = [&](py::handle orv_path, py::handle ubuntu_path) {
         orv_remove.add(orv_path);
         ubuntu_remove.add(ubuntu_path);
-        add_common(checked(PyNumber_Add(checked(PyNumber_Add(orv_path.ptr(), arrow.ptr())).ptr(), ubuntu_path.ptr())));
+        add_common(checked(PyNumber_Add(checked(PyNumber_Add(orv_path.ptr(), arrow.ptr())).ptr(),
+                                        ubuntu_path.ptr())));
     };
     if (g.is_native("handle_single_file")) {
         std::vector<std::string> orv_text;
@@ -104,8 +106,8 @@ py::tuple handling_single_package(const Globals &g, py::object orv_diff, py::obj
             }
         }
     }
-    return py::make_tuple(sorted_remainder(orv, orv_remove), sorted_remainder(ubuntu, ubuntu_remove),
-                          common_files_set);
+    return py::make_tuple(sorted_remainder(orv, orv_remove),
+                          sorted_remainder(ubuntu, ubuntu_remove), common_files_set);
 }
 
 py::object calculate_similarity(const Globals &g, py::object orv_files, py::object ubuntu_files,
@@ -149,25 +151,27 @@ VARKIT_MODULE(likeness, m) {
 
     host::def(m, "filter_files", &filter_files, py::arg("files"), py::arg("filters"),
               "The paths, in input order, in which at least one filter occurs as a substring.");
-    host::def(m, "process_files_same_name", &process_files_same_name, py::arg("file_name1"), py::arg("file_name2"),
-              "True when the two paths end in the same file name.");
-    host::def(m, "handle_single_file", &handle_single_file, py::arg("file_name1"), py::arg("file_name2"),
-              "True when the distribution path and the Ubuntu path denote the same file: equal once\n"
-              "version parts such as -1.2.3 are removed and one layout rewrite is applied to the\n"
-              "Ubuntu path.");
-    host::def(m, "handling_single_package", &handling_single_package, py::arg("orv_diff"), py::arg("ubuntu_diff"),
-              py::arg("common_files_set"),
+    host::def(m, "process_files_same_name", &process_files_same_name, py::arg("file_name1"),
+              py::arg("file_name2"), "True when the two paths end in the same file name.");
+    host::def(
+        m, "handle_single_file", &handle_single_file, py::arg("file_name1"), py::arg("file_name2"),
+        "True when the distribution path and the Ubuntu path denote the same file: equal once\n"
+        "version parts such as -1.2.3 are removed and one layout rewrite is applied to the\n"
+        "Ubuntu path.");
+    host::def(m, "handling_single_package", &handling_single_package, py::arg("orv_diff"),
+              py::arg("ubuntu_diff"), py::arg("common_files_set"),
               "Pair the unmatched files of a package by handle_single_file; return the remaining\n"
               "distribution and Ubuntu paths (sorted) and common_files_set with the pairs added.");
-    host::def(m, "calculate_similarity", &calculate_similarity, py::arg("orv_files"), py::arg("ubuntu_files"),
-              py::arg("common_files_set"),
+    host::def(m, "calculate_similarity", &calculate_similarity, py::arg("orv_files"),
+              py::arg("ubuntu_files"), py::arg("common_files_set"),
               "The integer 100 when both sides hold the same files; otherwise the percentage of\n"
               "common files as a float, added to total_common and total_count.");
-    host::def(m, "process", &process,
-              "Score every package of \"same_name.json\", write \"output.json\", \"output_sort.json\"\n"
-              "and \"filtered.json\" and print the overall figure. While no package with differing\n"
-              "files has been scored (total_count is 0) the figure has no value and the line reads\n"
-              "\"total simility: n/a\". A table that is not a JSON object, or an \"orv\" or \"ubuntu\"\n"
-              "that is not a list of strings, raises TypeError before any report is written.");
+    host::def(
+        m, "process", &process,
+        "Score every package of \"same_name.json\", write \"output.json\", \"output_sort.json\"\n"
+        "and \"filtered.json\" and print the overall figure. While no package with differing\n"
+        "files has been scored (total_count is 0) the figure has no value and the line reads\n"
+        "\"total simility: n/a\". A table that is not a JSON object, or an \"orv\" or \"ubuntu\"\n"
+        "that is not a list of strings, raises TypeError before any report is written.");
     host::def(m, "_main", &run_as_program, "The program: process().");
 }

@@ -6,7 +6,8 @@
 
 namespace varkit::likeness {
 
-FuzzyPairs find_fuzzy_pairs(const std::vector<std::string_view> &orv, const std::vector<std::string_view> &ubuntu,
+FuzzyPairs find_fuzzy_pairs(const std::vector<std::string_view> &orv,
+                            const std::vector<std::string_view> &ubuntu,
                             const FilePredicate &same_file) {
     FuzzyPairs found;
     found.orv_paired.assign(orv.size(), false);
@@ -51,7 +52,8 @@ std::string fuzzy_entry(std::string_view orv_path, std::string_view ubuntu_path)
     return entry;
 }
 
-Score similarity(bool same_sets, std::size_t orv_count, std::size_t ubuntu_count, std::size_t common_count) {
+Score similarity(bool same_sets, std::size_t orv_count, std::size_t ubuntu_count,
+                 std::size_t common_count) {
     if (same_sets) {
         return Score{true, 100.0};
     }

@@ -19,14 +19,16 @@ inline constexpr std::string_view kFuzzyArrow = "  ------>  ";
 using FilePredicate = std::function<bool(std::string_view, std::string_view)>;
 
 struct FuzzyPairs {
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> pairs;  // (orv, Ubuntu) positions, loop order
+    std::vector<std::pair<std::uint32_t, std::uint32_t>>
+        pairs;  // (orv, Ubuntu) positions, loop order
     std::vector<bool> orv_paired;
     std::vector<bool> ubuntu_paired;
 };
 
 // Every (orv, Ubuntu) pair the fuzzy rule accepts, in the order "for each orv
 // path, for each Ubuntu path" visits them.
-FuzzyPairs find_fuzzy_pairs(const std::vector<std::string_view> &orv, const std::vector<std::string_view> &ubuntu,
+FuzzyPairs find_fuzzy_pairs(const std::vector<std::string_view> &orv,
+                            const std::vector<std::string_view> &ubuntu,
                             const FilePredicate &same_file);
 
 std::string fuzzy_entry(std::string_view orv_path, std::string_view ubuntu_path);
@@ -38,6 +40,7 @@ struct Score {
     bool whole = false;  // the integer 100
     double percent = 0.0;
 };
-Score similarity(bool same_sets, std::size_t orv_count, std::size_t ubuntu_count, std::size_t common_count);
+Score similarity(bool same_sets, std::size_t orv_count, std::size_t ubuntu_count,
+                 std::size_t common_count);
 
 }  // namespace varkit::likeness

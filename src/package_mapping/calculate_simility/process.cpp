@@ -73,7 +73,8 @@ json::Array json_array(const Paths &paths) {
     return array;
 }
 
-const json::Array &side_list(const json::Value &entry, const char *side, const std::string &package) {
+const json::Array &side_list(const json::Value &entry, const char *side,
+                             const std::string &package) {
     if (!entry.is_object()) {
         host::raise(PyExc_TypeError, "the entry of package '" + package + "' is not a JSON object");
     }
@@ -82,8 +83,8 @@ const json::Array &side_list(const json::Value &entry, const char *side, const s
         host::raise(PyExc_KeyError, side);
     }
     if (!list->is_string_array()) {
-        host::raise(PyExc_TypeError,
-                    "the \"" + std::string(side) + "\" list of package '" + package + "' is not a list of strings");
+        host::raise(PyExc_TypeError, "the \"" + std::string(side) + "\" list of package '" +
+                                         package + "' is not a list of strings");
     }
     return list->as_array();
 }
@@ -99,9 +100,10 @@ public:
         for (py::handle item : g.get(name_)) {
             items.push_back(py::reinterpret_borrow<py::object>(item));
         }
-        const bool same = filter_ && items.size() == items_.size() &&
-                          std::equal(items.begin(), items.end(), items_.begin(),
-                                     [](const py::object &a, const py::object &b) { return a.is(b); });
+        const bool same =
+            filter_ && items.size() == items_.size() &&
+            std::equal(items.begin(), items.end(), items_.begin(),
+                       [](const py::object &a, const py::object &b) { return a.is(b); });
         if (!same) {
             std::vector<std::string> texts;
             for (const py::object &item : items) {
@@ -185,23 +187,28 @@ struct Markers {
     MarkerFilter ubuntu{"ubuntu_filters"};
 };
 
-Filtered filter_sides(const Globals &g, host::Output &out, const json::Array &orv, const json::Array &ubuntu,
-                      Markers &markers) {
+Filtered filter_sides(const Globals &g, host::Output &out, const json::Array &orv,
+                      const json::Array &ubuntu, Markers &markers) {
     if (g.is_native("filter_files")) {
         FilteredSide orv_side = split_noise(orv, markers.orv.current(g));
         FilteredSide ubuntu_side = split_noise(ubuntu, markers.ubuntu.current(g));
         return Filtered{std::move(orv_side.kept), std::move(ubuntu_side.kept),
-                        noise_entry(json::Value(std::move(orv_side.noise)), json::Value(std::move(ubuntu_side.noise)))};
+                        noise_entry(json::Value(std::move(orv_side.noise)),
+                                    json::Value(std::move(ubuntu_side.noise)))};
     }
     // A replacement is asked twice per side: once for the filtered lists, once for the noise entry.
     py::object filter_files = g.get("filter_files");
     py::list orv_list = python_list(orv);
     py::list ubuntu_list = python_list(ubuntu);
     Filtered filtered;
-    filtered.orv = kept_paths(orv, caught_texts(call(out, filter_files, orv_list, g.get("orv_filters"))));
-    filtered.ubuntu = kept_paths(ubuntu, caught_texts(call(out, filter_files, ubuntu_list, g.get("ubuntu_filters"))));
-    json::Value orv_noise = json::from_python(call(out, filter_files, orv_list, g.get("orv_filters")));
-    json::Value ubuntu_noise = json::from_python(call(out, filter_files, ubuntu_list, g.get("ubuntu_filters")));
+    filtered.orv =
+        kept_paths(orv, caught_texts(call(out, filter_files, orv_list, g.get("orv_filters"))));
+    filtered.ubuntu = kept_paths(
+        ubuntu, caught_texts(call(out, filter_files, ubuntu_list, g.get("ubuntu_filters"))));
+    json::Value orv_noise =
+        json::from_python(call(out, filter_files, orv_list, g.get("orv_filters")));
+    json::Value ubuntu_noise =
+        json::from_python(call(out, filter_files, ubuntu_list, g.get("ubuntu_filters")));
     filtered.noise = noise_entry(std::move(orv_noise), std::move(ubuntu_noise));
     return filtered;
 }
@@ -212,7 +219,7 @@ struct Remaining {
     bool native = true;
     Paths orv;
     Paths ubuntu;
-    Paths common;                    // sorted, unique: exact common paths and fuzzy entries
+    Paths common;                     // sorted, unique: exact common paths and fuzzy entries
     std::deque<std::string> entries;  // the fuzzy entries' text, at stable addresses
     py::object py_orv;
     py::object py_ubuntu;
@@ -238,19 +245,20 @@ std::vector<py::object> unpack_three(py::handle value) {
         items.push_back(py::reinterpret_borrow<py::object>(item));
     }
     if (items.size() < 3) {
-        host::raise(PyExc_ValueError,
-                    "not enough values to unpack (expected 3, got " + std::to_string(items.size()) + ")");
+        host::raise(PyExc_ValueError, "not enough values to unpack (expected 3, got " +
+                                          std::to_string(items.size()) + ")");
     }
     return items;
 }
 
-Remaining handle_package(const Globals &g, host::Output &out, const Paths &orv_diff, const Paths &ubuntu_diff,
-                         const Paths &common) {
+Remaining handle_package(const Globals &g, host::Output &out, const Paths &orv_diff,
+                         const Paths &ubuntu_diff, const Paths &common) {
     Remaining remaining;
     if (!g.is_native("handling_single_package")) {
         py::object handling = g.get("handling_single_package");
         out.flush();
-        py::object result = handling(python_list(orv_diff), python_list(ubuntu_diff), python_set(common));
+        py::object result =
+            handling(python_list(orv_diff), python_list(ubuntu_diff), python_set(common));
         std::vector<py::object> items = unpack_three(result);
         remaining.native = false;
         remaining.py_orv = std::move(items[0]);
@@ -270,7 +278,8 @@ Remaining handle_package(const Globals &g, host::Output &out, const Paths &orv_d
     remaining.common.reserve(common.size() + found.pairs.size());
     remaining.common.assign(common.begin(), common.end());
     for (const auto &[i, j] : found.pairs) {
-        remaining.common.emplace_back(remaining.entries.emplace_back(fuzzy_entry(orv_diff[i], ubuntu_diff[j])));
+        remaining.common.emplace_back(
+            remaining.entries.emplace_back(fuzzy_entry(orv_diff[i], ubuntu_diff[j])));
     }
     pm::sort_unique(remaining.common);
     for (std::size_t i = 0; i < orv_diff.size(); ++i) {
@@ -316,10 +325,11 @@ ScoreValue score_package(const Globals &g, host::Output &out, Remaining &remaini
     ScoreValue value;
     if (remaining.native && g.is_native("calculate_similarity")) {
         const std::size_t common = remaining.common.size();
-        value.score = similarity(remaining.orv == remaining.ubuntu, remaining.orv.size(), remaining.ubuntu.size(),
-                                 common);
+        value.score = similarity(remaining.orv == remaining.ubuntu, remaining.orv.size(),
+                                 remaining.ubuntu.size(), common);
         if (!value.score.whole) {
-            add_to_totals(g, 2 * common, remaining.orv.size() + remaining.ubuntu.size() + 2 * common);
+            add_to_totals(g, 2 * common,
+                          remaining.orv.size() + remaining.ubuntu.size() + 2 * common);
         }
         return value;
     }
@@ -337,30 +347,35 @@ json::Value score_entry(const ScoreValue &score, const Remaining &remaining) {
     if (remaining.native) {
         entry.emplace_back("common_files", json_array(remaining.common));
     } else {
-        entry.emplace_back("common_files",
-                           json::from_python(py::module_::import("builtins").attr("sorted")(remaining.py_common)));
+        entry.emplace_back(
+            "common_files",
+            json::from_python(py::module_::import("builtins").attr("sorted")(remaining.py_common)));
     }
     if (!score.is_hundred()) {
         entry.emplace_back("orv_files", remaining.native ? json::Value(json_array(remaining.orv))
                                                          : json::from_python(remaining.py_orv));
-        entry.emplace_back("ubuntu_files", remaining.native ? json::Value(json_array(remaining.ubuntu))
-                                                            : json::from_python(remaining.py_ubuntu));
+        entry.emplace_back("ubuntu_files", remaining.native
+                                               ? json::Value(json_array(remaining.ubuntu))
+                                               : json::from_python(remaining.py_ubuntu));
     }
     return json::Value(std::move(entry));
 }
 
 // Positions of the scores, highest first; equal scores keep their order.
 std::vector<std::size_t> ranking(const std::vector<ScoreValue> &scores) {
-    const bool native = std::all_of(scores.begin(), scores.end(), [](const ScoreValue &s) { return s.native; });
+    const bool native =
+        std::all_of(scores.begin(), scores.end(), [](const ScoreValue &s) { return s.native; });
     if (!native) {
         // Scores from a replacement compare as Python compares them.
         py::list values;
         for (const ScoreValue &score : scores) {
             values.append(score.python());
         }
-        py::object order = py::module_::import("builtins")
-                               .attr("sorted")(py::module_::import("builtins").attr("range")(scores.size()),
-                                               py::arg("key") = values.attr("__getitem__"), py::arg("reverse") = true);
+        py::object order =
+            py::module_::import("builtins")
+                .attr("sorted")(py::module_::import("builtins").attr("range")(scores.size()),
+                                py::arg("key") = values.attr("__getitem__"),
+                                py::arg("reverse") = true);
         std::vector<std::size_t> positions;
         positions.reserve(scores.size());
         for (py::handle position : order) {
@@ -394,11 +409,13 @@ void print_total(const Globals &g, host::Output &out) {
         out.print("total simility: n/a");
         return;
     }
-    py::object ratio = py::reinterpret_steal<py::object>(PyNumber_TrueDivide(common.ptr(), count.ptr()));
+    py::object ratio =
+        py::reinterpret_steal<py::object>(PyNumber_TrueDivide(common.ptr(), count.ptr()));
     if (!ratio) {
         throw py::error_already_set();
     }
-    py::object figure = py::reinterpret_steal<py::object>(PyNumber_Multiply(ratio.ptr(), py::int_(100).ptr()));
+    py::object figure =
+        py::reinterpret_steal<py::object>(PyNumber_Multiply(ratio.ptr(), py::int_(100).ptr()));
     if (!figure) {
         throw py::error_already_set();
     }
@@ -433,7 +450,11 @@ void process(const Globals &g) {
     for (const json::Member &package : table.as_object()) {
         const std::string &key = package.first;
         std::string banner;
-        banner.append(kBanner).append(" processing package: ").append(key).append(" ").append(kBanner);
+        banner.append(kBanner)
+            .append(" processing package: ")
+            .append(key)
+            .append(" ")
+            .append(kBanner);
         out.print(banner);
         const json::Array &orv = side_list(package.second, "orv", key);
         const json::Array &ubuntu = side_list(package.second, "ubuntu", key);
@@ -444,12 +465,12 @@ void process(const Globals &g) {
         Paths common;
         Paths orv_diff;
         Paths ubuntu_diff;
-        std::set_intersection(filtered.orv.begin(), filtered.orv.end(), filtered.ubuntu.begin(), filtered.ubuntu.end(),
-                              std::back_inserter(common));
+        std::set_intersection(filtered.orv.begin(), filtered.orv.end(), filtered.ubuntu.begin(),
+                              filtered.ubuntu.end(), std::back_inserter(common));
         std::set_difference(filtered.orv.begin(), filtered.orv.end(), common.begin(), common.end(),
                             std::back_inserter(orv_diff));
-        std::set_difference(filtered.ubuntu.begin(), filtered.ubuntu.end(), common.begin(), common.end(),
-                            std::back_inserter(ubuntu_diff));
+        std::set_difference(filtered.ubuntu.begin(), filtered.ubuntu.end(), common.begin(),
+                            common.end(), std::back_inserter(ubuntu_diff));
 
         Remaining remaining = handle_package(g, out, orv_diff, ubuntu_diff, common);
         ScoreValue score = score_package(g, out, remaining);

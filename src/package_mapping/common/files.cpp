@@ -52,7 +52,7 @@ struct Fd {
 
 std::string read_bytes(py::handle path) {
     Fd file{open_path(path, O_RDONLY)};
-    struct stat info {};
+    struct stat info{};
     if (::fstat(file.fd, &info) != 0) {
         host::raise_os_error(errno, path);
     }
@@ -89,7 +89,8 @@ void check_utf8(std::string_view bytes) {
         return;
     }
     // Let Python's decoder say what and where, as a text-mode read would.
-    PyObject *decoded = PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), "strict");
+    PyObject *decoded =
+        PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), "strict");
     if (decoded == nullptr) {
         throw py::error_already_set();
     }
@@ -118,7 +119,7 @@ void translate_newlines(std::string &text) {
 
 Mapped::Mapped(py::handle path) {
     Fd file{open_path(path, O_RDONLY)};
-    struct stat info {};
+    struct stat info{};
     if (::fstat(file.fd, &info) != 0) {
         host::raise_os_error(errno, path);
     }
@@ -126,8 +127,8 @@ Mapped::Mapped(py::handle path) {
         host::raise_os_error(EISDIR, path);
     }
     if (S_ISREG(info.st_mode) && info.st_size > 0) {
-        void *address = ::mmap(nullptr, static_cast<std::size_t>(info.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE,
-                               file.fd, 0);
+        void *address = ::mmap(nullptr, static_cast<std::size_t>(info.st_size), PROT_READ,
+                               MAP_PRIVATE | MAP_POPULATE, file.fd, 0);
         if (address != MAP_FAILED) {
             address_ = static_cast<char *>(address);
             size_ = static_cast<std::size_t>(info.st_size);

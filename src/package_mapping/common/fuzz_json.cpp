@@ -1,6 +1,7 @@
 // libFuzzer target over the shared JSON layer, with an embedded interpreter.
 //   cmake -S . -B build/fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DVARKIT_FUZZ=ON ...
-//   build/fuzz/src/package_mapping/common/fuzz_json -dict=src/package_mapping/common/fuzz_json.dict CORPUS
+//   build/fuzz/src/package_mapping/common/fuzz_json -dict=src/package_mapping/common/fuzz_json.dict
+//   CORPUS
 // For every input it checks, besides the sanitizers:
 // - parse_python gives what json.loads gives (a value, or an exception of the same type);
 // - the writer's text of that value is json.dumps(value, indent=4);
@@ -67,8 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     } catch (py::error_already_set &) {
         fail("a parsed value could not be written");
     }
-    const std::string reference =
-        utf8(python_json->attr("dumps")(ours, py::arg("indent") = 4));
+    const std::string reference = utf8(python_json->attr("dumps")(ours, py::arg("indent") = 4));
     if (text != reference) {
         fail("the writer differs from json.dumps");
     }

@@ -75,20 +75,14 @@ Value to_value(dom::element element) {
         }
         return Value(std::move(elements));
     }
-    case dom::element_type::OBJECT:
-        return Value(to_object(element.get_object().value_unsafe()));
-    case dom::element_type::INT64:
-        return Value(element.get_int64().value_unsafe());
+    case dom::element_type::OBJECT: return Value(to_object(element.get_object().value_unsafe()));
+    case dom::element_type::INT64: return Value(element.get_int64().value_unsafe());
     case dom::element_type::UINT64:
         return Value(BigInt{std::to_string(element.get_uint64().value_unsafe())});
-    case dom::element_type::DOUBLE:
-        return Value(element.get_double().value_unsafe());
-    case dom::element_type::STRING:
-        return Value(element.get_string().value_unsafe());
-    case dom::element_type::BOOL:
-        return Value(element.get_bool().value_unsafe());
-    case dom::element_type::NULL_VALUE:
-        break;
+    case dom::element_type::DOUBLE: return Value(element.get_double().value_unsafe());
+    case dom::element_type::STRING: return Value(element.get_string().value_unsafe());
+    case dom::element_type::BOOL: return Value(element.get_bool().value_unsafe());
+    case dom::element_type::NULL_VALUE: break;
     }
     return Value();
 }
@@ -108,7 +102,8 @@ public:
                 if (i == count) {
                     break;  // never past the list's end
                 }
-                PyList_SET_ITEM(list.ptr(), static_cast<Py_ssize_t>(i++), build(child).release().ptr());
+                PyList_SET_ITEM(list.ptr(), static_cast<Py_ssize_t>(i++),
+                                build(child).release().ptr());
             }
             return std::move(list);
         }
@@ -124,25 +119,25 @@ public:
             return std::move(dict);
         }
         case dom::element_type::INT64:
-            return py::reinterpret_steal<py::object>(PyLong_FromLongLong(element.get_int64().value_unsafe()));
+            return py::reinterpret_steal<py::object>(
+                PyLong_FromLongLong(element.get_int64().value_unsafe()));
         case dom::element_type::UINT64:
             return py::reinterpret_steal<py::object>(
                 PyLong_FromUnsignedLongLong(element.get_uint64().value_unsafe()));
         case dom::element_type::DOUBLE:
-            return py::reinterpret_steal<py::object>(PyFloat_FromDouble(element.get_double().value_unsafe()));
-        case dom::element_type::STRING:
-            return text(element.get_string().value_unsafe());
-        case dom::element_type::BOOL:
-            return py::bool_(element.get_bool().value_unsafe());
-        case dom::element_type::NULL_VALUE:
-            break;
+            return py::reinterpret_steal<py::object>(
+                PyFloat_FromDouble(element.get_double().value_unsafe()));
+        case dom::element_type::STRING: return text(element.get_string().value_unsafe());
+        case dom::element_type::BOOL: return py::bool_(element.get_bool().value_unsafe());
+        case dom::element_type::NULL_VALUE: break;
         }
         return py::none();
     }
 
 private:
     static py::object text(std::string_view utf8) {
-        PyObject *object = PyUnicode_DecodeUTF8(utf8.data(), static_cast<Py_ssize_t>(utf8.size()), "strict");
+        PyObject *object =
+            PyUnicode_DecodeUTF8(utf8.data(), static_cast<Py_ssize_t>(utf8.size()), "strict");
         if (object == nullptr) {
             throw py::error_already_set();
         }
@@ -195,7 +190,8 @@ bool has_padding(const std::string &document) {
 }
 
 Value parse_bytes(std::string_view document, bool padded) {
-    if (auto value = with_simdjson(document, padded, [](dom::element root) { return to_value(root); })) {
+    if (auto value =
+            with_simdjson(document, padded, [](dom::element root) { return to_value(root); })) {
         return std::move(*value);
     }
     return from_python(python_loads(document));
@@ -203,8 +199,8 @@ Value parse_bytes(std::string_view document, bool padded) {
 
 py::object parse_bytes_python(std::string_view document, bool padded) {
     PythonBuilder builder;
-    if (auto object =
-            with_simdjson(document, padded, [&builder](dom::element root) { return builder.build(root); })) {
+    if (auto object = with_simdjson(
+            document, padded, [&builder](dom::element root) { return builder.build(root); })) {
         return std::move(*object);
     }
     return python_loads(document);
@@ -213,12 +209,15 @@ py::object parse_bytes_python(std::string_view document, bool padded) {
 }  // namespace
 
 std::optional<Value> try_parse(const std::string &document) {
-    return with_simdjson(document, has_padding(document), [](dom::element root) { return to_value(root); });
+    return with_simdjson(document, has_padding(document),
+                         [](dom::element root) { return to_value(root); });
 }
 
 Value parse(const std::string &document) { return parse_bytes(document, has_padding(document)); }
 
-py::object parse_python(const std::string &document) { return parse_bytes_python(document, has_padding(document)); }
+py::object parse_python(const std::string &document) {
+    return parse_bytes_python(document, has_padding(document));
+}
 
 Value read(py::handle path) {
     files::Mapped file(path);

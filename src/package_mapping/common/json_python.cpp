@@ -21,7 +21,9 @@ struct RecursionGuard {
     RecursionGuard &operator=(const RecursionGuard &) = delete;
 };
 
-std::string type_name(py::handle object) { return host::utf8(py::type::handle_of(object).attr("__name__")); }
+std::string type_name(py::handle object) {
+    return host::utf8(py::type::handle_of(object).attr("__name__"));
+}
 
 std::string int_text(py::handle object) {
     py::object repr = py::reinterpret_steal<py::object>(PyLong_Type.tp_repr(object.ptr()));
@@ -69,8 +71,8 @@ public:
             const bool list = PyList_Check(o);
             // Sizes are read on every step: a list may change while Python code runs.
             for (Py_ssize_t i = 0; i < (list ? PyList_GET_SIZE(o) : PyTuple_GET_SIZE(o)); ++i) {
-                py::object element = py::reinterpret_borrow<py::object>(list ? PyList_GET_ITEM(o, i)
-                                                                              : PyTuple_GET_ITEM(o, i));
+                py::object element = py::reinterpret_borrow<py::object>(
+                    list ? PyList_GET_ITEM(o, i) : PyTuple_GET_ITEM(o, i));
                 elements.push_back(convert(element));
             }
             return Value(std::move(elements));
@@ -99,7 +101,8 @@ public:
             }
             return Value(std::move(members));
         }
-        host::raise(PyExc_TypeError, "Object of type " + type_name(object) + " is not JSON serializable");
+        host::raise(PyExc_TypeError,
+                    "Object of type " + type_name(object) + " is not JSON serializable");
     }
 
 private:
@@ -107,7 +110,8 @@ private:
     class Enter {
     public:
         Enter(Converter &converter, PyObject *container)
-            : guard_(" while encoding a JSON object"), open_(converter.open_), container_(container) {
+            : guard_(" while encoding a JSON object"), open_(converter.open_),
+              container_(container) {
             if (!open_.insert(container).second) {
                 host::raise(PyExc_ValueError, "Circular reference detected");
             }
@@ -144,7 +148,8 @@ private:
         if (PyLong_Check(k)) {
             return int_text(key);
         }
-        host::raise(PyExc_TypeError, "keys must be str, int, float, bool or None, not " + type_name(key));
+        host::raise(PyExc_TypeError,
+                    "keys must be str, int, float, bool or None, not " + type_name(key));
     }
 
     std::unordered_set<PyObject *> open_;
@@ -171,7 +176,8 @@ py::object to_python(const Value &value) {
         const Array &elements = value.as_array();
         py::list list(elements.size());
         for (std::size_t i = 0; i < elements.size(); ++i) {
-            PyList_SET_ITEM(list.ptr(), static_cast<Py_ssize_t>(i), to_python(elements[i]).release().ptr());
+            PyList_SET_ITEM(list.ptr(), static_cast<Py_ssize_t>(i),
+                            to_python(elements[i]).release().ptr());
         }
         return std::move(list);
     }

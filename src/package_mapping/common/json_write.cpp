@@ -1,6 +1,7 @@
 // The fixed layout, byte for byte what json.dumps(value, indent=4) writes.
 #include "varkit/pm/json.hpp"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -9,7 +10,6 @@
 #include <cstring>
 #include <functional>
 #include <string_view>
-#include <algorithm>
 
 namespace varkit::pm::json {
 
@@ -37,7 +37,8 @@ public:
     static constexpr std::size_t kChunk = std::size_t{1} << 20;
 
     explicit Sink(std::string &out) : out_(out), used_(out.size()) {}
-    Sink(std::string &buffer, Consumer consumer) : out_(buffer), used_(0), consumer_(std::move(consumer)) {}
+    Sink(std::string &buffer, Consumer consumer)
+        : out_(buffer), used_(0), consumer_(std::move(consumer)) {}
     Sink(const Sink &) = delete;
     Sink &operator=(const Sink &) = delete;
     ~Sink() { out_.resize(used_); }

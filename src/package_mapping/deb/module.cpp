@@ -25,10 +25,12 @@ VARKIT_MODULE(lineage, m) {
 
     host::def(m, "get_data", &get_data,
               "Download the noble amd64 package indexes of the four components and file them under "
-              "./deb/noble/<component>/Packages_<component> (curl, gunzip, mv; a failed command is named on stderr with its exit status and the "
+              "./deb/noble/<component>/Packages_<component> (curl, gunzip, mv; a failed command is "
+              "named on stderr with its exit status and the "
               "download goes on).");
-    host::def(m, "process", &process,
-              "Run get_data(), then write package_source_mapping.txt: one row per package, the package "
-              "name padded to 60 characters, then its source package.");
+    host::def(
+        m, "process", &process,
+        "Run get_data(), then write package_source_mapping.txt: one row per package, the package "
+        "name padded to 60 characters, then its source package.");
     host::def(m, "_main", &main_program, "Entry point of the varkit-lineage command: process().");
 }

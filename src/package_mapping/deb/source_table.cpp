@@ -15,8 +15,8 @@ bool is_python_space(std::uint32_t cp) {
     if (cp < 0x80) {
         return (cp >= 0x09 && cp <= 0x0d) || (cp >= 0x1c && cp <= 0x20);
     }
-    return cp == 0x85 || cp == 0xa0 || cp == 0x1680 || (cp >= 0x2000 && cp <= 0x200a) || cp == 0x2028 ||
-           cp == 0x2029 || cp == 0x202f || cp == 0x205f || cp == 0x3000;
+    return cp == 0x85 || cp == 0xa0 || cp == 0x1680 || (cp >= 0x2000 && cp <= 0x200a) ||
+           cp == 0x2028 || cp == 0x2029 || cp == 0x202f || cp == 0x205f || cp == 0x3000;
 }
 
 // Decodes the valid UTF-8 sequence of `length` bytes at `p`.
@@ -31,7 +31,9 @@ std::uint32_t decode(const unsigned char *p, int length) {
     return cp;
 }
 
-int sequence_length(unsigned char lead) { return lead < 0x80 ? 1 : lead >= 0xf0 ? 4 : lead >= 0xe0 ? 3 : 2; }
+int sequence_length(unsigned char lead) {
+    return lead < 0x80 ? 1 : lead >= 0xf0 ? 4 : lead >= 0xe0 ? 3 : 2;
+}
 
 std::size_t count_characters(std::string_view text) {
     std::size_t count = 0;
@@ -71,7 +73,8 @@ std::size_t find_blank_line(std::string_view text, std::size_t from) {
     return std::string_view::npos;
 }
 
-void append_row(std::string_view package, std::optional<std::string_view> source, std::string &rows) {
+void append_row(std::string_view package, std::optional<std::string_view> source,
+                std::string &rows) {
     rows.append(package);
     std::size_t length = count_characters(package);
     if (length < kSourceColumn) {
@@ -127,7 +130,8 @@ std::string_view strip_python_whitespace(std::string_view text) {
     auto bytes = [&text] { return reinterpret_cast<const unsigned char *>(text.data()); };
     while (!text.empty()) {
         int length = sequence_length(bytes()[0]);
-        if (static_cast<std::size_t>(length) > text.size() || !is_python_space(decode(bytes(), length))) {
+        if (static_cast<std::size_t>(length) > text.size() ||
+            !is_python_space(decode(bytes(), length))) {
             break;
         }
         text.remove_prefix(static_cast<std::size_t>(length));
@@ -138,7 +142,8 @@ std::string_view strip_python_whitespace(std::string_view text) {
             --lead;
         }
         int length = static_cast<int>(text.size() - lead);
-        if (length != sequence_length(bytes()[lead]) || !is_python_space(decode(bytes() + lead, length))) {
+        if (length != sequence_length(bytes()[lead]) ||
+            !is_python_space(decode(bytes() + lead, length))) {
             break;
         }
         text.remove_suffix(static_cast<std::size_t>(length));

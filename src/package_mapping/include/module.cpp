@@ -19,7 +19,8 @@ using host::Globals;
 
 std::string text_argument(py::handle value, const char *function, const char *parameter) {
     if (!PyUnicode_Check(value.ptr())) {
-        host::raise(PyExc_TypeError, std::string(function) + "() argument '" + parameter + "' must be str, not " +
+        host::raise(PyExc_TypeError, std::string(function) + "() argument '" + parameter +
+                                         "' must be str, not " +
                                          host::utf8(py::type::handle_of(value).attr("__name__")));
     }
     return host::utf8(value);
@@ -45,7 +46,8 @@ py::object match_include(const Globals &, py::object path1, py::object path2) {
 }
 
 py::str truncate_so_version(const Globals &, py::object so_name) {
-    return host::to_str(tm::truncate_so_version(text_argument(so_name, "truncate_so_version", "so_name")));
+    return host::to_str(
+        tm::truncate_so_version(text_argument(so_name, "truncate_so_version", "so_name")));
 }
 
 std::size_t count_so_combinations(const Globals &, py::object lib_name) {
@@ -60,7 +62,8 @@ std::string leftover_path(py::handle input) {
 }
 
 json::Object read_table(const Globals &g, py::handle path) {
-    json::Value table = g.is_native("read_json") ? json::read(path) : json::from_python(g.get("read_json")(path));
+    json::Value table =
+        g.is_native("read_json") ? json::read(path) : json::from_python(g.get("read_json")(path));
     if (!table.is_object()) {
         host::raise(PyExc_TypeError, host::render(path) + ": the table is not a JSON object");
     }
@@ -91,15 +94,17 @@ void main_(const Globals &g, py::object json_file1, py::object json_file2, py::o
     const std::string left_ubuntu_path = leftover_path(json_file2);
     json::Object orv = read_table(g, json_file1);
     json::Object ubuntu = read_table(g, json_file2);
-    tm::TwinTables tables = tm::match_tables(std::move(orv), std::move(ubuntu), predicate(g, "match_same_package"),
-                                             predicate(g, "match_include"));
+    tm::TwinTables tables =
+        tm::match_tables(std::move(orv), std::move(ubuntu), predicate(g, "match_same_package"),
+                         predicate(g, "match_include"));
     save(g, tables.same_name, output_file);
     save(g, tables.left_orv, host::to_str(left_orv_path));
     save(g, tables.left_ubuntu, host::to_str(left_ubuntu_path));
 }
 
 void run_as_program(const Globals &g) {
-    g.get("main")("./include_provenance.json", "./include_source_files_mapping.json", "include_same_name.json");
+    g.get("main")("./include_provenance.json", "./include_source_files_mapping.json",
+                  "include_same_name.json");
 }
 
 }  // namespace
@@ -111,9 +116,11 @@ VARKIT_MODULE(twinmatch, m) {
     host::bind_module(m, "re", "re");
 
     host::def(m, "read_json", &read_json, py::arg("file_path"), "The JSON document in the file.");
-    host::def(m, "save_results_to_json", &save_results_to_json, py::arg("results"), py::arg("output_file"),
+    host::def(m, "save_results_to_json", &save_results_to_json, py::arg("results"),
+              py::arg("output_file"),
               "Write `results` to `output_file` as JSON indented by 4 spaces, ASCII only.");
-    host::def(m, "match_same_package", &match_same_package, py::arg("orv_name"), py::arg("ubuntu_name"),
+    host::def(m, "match_same_package", &match_same_package, py::arg("orv_name"),
+              py::arg("ubuntu_name"),
               "True when two different names denote the same package: equal ignoring case, or\n"
               "equal ignoring case once every \"ghc\" of the orv name reads \"haskell\".");
     host::def(m, "match_include", &match_include, py::arg("path1"), py::arg("path2"),
@@ -122,7 +129,8 @@ VARKIT_MODULE(twinmatch, m) {
               "The name without a trailing shared-object version (libz.so.1.2.13 -> libz.so).");
     host::def(m, "count_so_combinations", &count_so_combinations, py::arg("lib_name"),
               "The number of version components after the last \".so\" (libz.so.1.2.13 -> 3).");
-    host::def(m, "main", &main_, py::arg("json_file1"), py::arg("json_file2"), py::arg("output_file"),
+    host::def(m, "main", &main_, py::arg("json_file1"), py::arg("json_file2"),
+              py::arg("output_file"),
               "Pair the packages of the orv-side table `json_file1` with those of the Ubuntu-side\n"
               "table `json_file2`, match their files and write the pairs to `output_file`; the\n"
               "unpaired packages of each side go to \"./left\" + the input file's name.\n\n"
@@ -132,6 +140,7 @@ VARKIT_MODULE(twinmatch, m) {
               "that is not a JSON object, or a paired package whose file list is not a list of\n"
               "strings, raises TypeError before anything is written.");
     host::def(m, "_main", &run_as_program,
-              "The program: main(\"./include_provenance.json\", \"./include_source_files_mapping.json\",\n"
+              "The program: main(\"./include_provenance.json\", "
+              "\"./include_source_files_mapping.json\",\n"
               "\"include_same_name.json\").");
 }

@@ -1,8 +1,8 @@
 #include "name_rule.hpp"
 
 #include <pybind11/pybind11.h>
-#include <varkit/host/strings.hpp>
 #include <unordered_map>
+#include <varkit/host/strings.hpp>
 
 namespace varkit::twinmatch {
 
@@ -43,7 +43,8 @@ std::string lower_name(std::string_view name) {
     if (!bytes) {
         throw py::error_already_set();
     }
-    return std::string(PyBytes_AS_STRING(bytes.ptr()), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.ptr())));
+    return std::string(PyBytes_AS_STRING(bytes.ptr()),
+                       static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.ptr())));
 }
 
 std::string ghc_to_haskell(std::string_view name) {
@@ -57,11 +58,13 @@ bool match_same_package(std::string_view orv_name, std::string_view ubuntu_name)
         return false;
     }
     const std::string ubuntu_lower = lower_name(ubuntu_name);
-    return lower_name(orv_name) == ubuntu_lower || lower_name(ghc_to_haskell(orv_name)) == ubuntu_lower;
+    return lower_name(orv_name) == ubuntu_lower ||
+           lower_name(ghc_to_haskell(orv_name)) == ubuntu_lower;
 }
 
-std::vector<std::pair<std::size_t, std::size_t>> find_name_pairs(const std::vector<std::string_view> &orv_names,
-                                                                 const std::vector<std::string_view> &ubuntu_names) {
+std::vector<std::pair<std::size_t, std::size_t>>
+find_name_pairs(const std::vector<std::string_view> &orv_names,
+                const std::vector<std::string_view> &ubuntu_names) {
     // Lower-cased Ubuntu name -> its positions, ascending.
     std::unordered_map<std::string, std::vector<std::size_t>> by_lower;
     by_lower.reserve(ubuntu_names.size());

@@ -23,7 +23,8 @@ bool match_same_package(std::string_view orv_name, std::string_view ubuntu_name)
 
 // Every (i, j) for which match_same_package(orv_names[i], ubuntu_names[j]) holds,
 // found through an index of the lower-cased Ubuntu names, ordered by i, then j.
-std::vector<std::pair<std::size_t, std::size_t>> find_name_pairs(const std::vector<std::string_view> &orv_names,
-                                                                 const std::vector<std::string_view> &ubuntu_names);
+std::vector<std::pair<std::size_t, std::size_t>>
+find_name_pairs(const std::vector<std::string_view> &orv_names,
+                const std::vector<std::string_view> &ubuntu_names);
 
 }  // namespace varkit::twinmatch

@@ -36,7 +36,8 @@ bool is_version_tail(std::string_view tail) {
 
 std::string truncate_so_version(std::string_view name) {
     // The leftmost ".so" whose remainder is all version groups.
-    for (std::size_t at = name.find(".so"); at != std::string_view::npos; at = name.find(".so", at + 1)) {
+    for (std::size_t at = name.find(".so"); at != std::string_view::npos;
+         at = name.find(".so", at + 1)) {
         if (is_version_tail(name.substr(at + 3))) {
             return std::string(name.substr(0, at + 3));
         }

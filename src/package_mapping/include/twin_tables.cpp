@@ -27,7 +27,8 @@ std::vector<std::string_view> names_of(const json::Object &table) {
     return names;
 }
 
-std::vector<Pair> pairs_by_loops(const json::Object &orv, const json::Object &ubuntu, const Predicate &same_package) {
+std::vector<Pair> pairs_by_loops(const json::Object &orv, const json::Object &ubuntu,
+                                 const Predicate &same_package) {
     std::vector<Pair> pairs;
     for (std::size_t i = 0; i < orv.size(); ++i) {
         for (std::size_t j = 0; j < ubuntu.size(); ++j) {
@@ -39,10 +40,11 @@ std::vector<Pair> pairs_by_loops(const json::Object &orv, const json::Object &ub
     return pairs;
 }
 
-const json::Array &file_list(const json::Value &value, const std::string &package, const char *side) {
+const json::Array &file_list(const json::Value &value, const std::string &package,
+                             const char *side) {
     if (!value.is_string_array()) {
-        host::raise(PyExc_TypeError, "the " + std::string(side) + " file list of package '" + package +
-                                         "' is not a list of strings");
+        host::raise(PyExc_TypeError, "the " + std::string(side) + " file list of package '" +
+                                         package + "' is not a list of strings");
     }
     return value.as_array();
 }
@@ -61,7 +63,8 @@ json::Array sorted_strings(std::vector<std::string_view> paths) {
     return strings(paths);
 }
 
-std::vector<std::string_view> without(const json::Array &paths, const std::unordered_set<std::string_view> &removed) {
+std::vector<std::string_view> without(const json::Array &paths,
+                                      const std::unordered_set<std::string_view> &removed) {
     std::vector<std::string_view> kept;
     kept.reserve(paths.size());
     for (const json::Value &path : paths) {
@@ -136,7 +139,8 @@ json::Value match_equal_files(const json::Array &orv, const json::Array &ubuntu)
 }
 
 // The loops as they stand, asking a replacement predicate pair by pair.
-json::Value match_files_by(const json::Array &orv, const json::Array &ubuntu, const Predicate &same_file) {
+json::Value match_files_by(const json::Array &orv, const json::Array &ubuntu,
+                           const Predicate &same_file) {
     json::Array mapping;
     std::unordered_set<std::string> mapped;
     // A matched pair leaves both lists by its paths themselves, so paths that
@@ -156,8 +160,8 @@ json::Value match_files_by(const json::Array &orv, const json::Array &ubuntu, co
             }
         }
     }
-    return file_entry(sorted_strings(without(orv, matched_orv)), sorted_strings(without(ubuntu, matched_ubuntu)),
-                      std::move(mapping));
+    return file_entry(sorted_strings(without(orv, matched_orv)),
+                      sorted_strings(without(ubuntu, matched_ubuntu)), std::move(mapping));
 }
 
 json::Value leftovers(json::Object &table, const std::vector<bool> &used) {
@@ -167,8 +171,9 @@ json::Value leftovers(json::Object &table, const std::vector<bool> &used) {
             left.emplace_back(table[i].first, std::move(table[i].second));
         }
     }
-    std::stable_sort(left.begin(), left.end(),
-                     [](const json::Member &a, const json::Member &b) { return a.first < b.first; });
+    std::stable_sort(left.begin(), left.end(), [](const json::Member &a, const json::Member &b) {
+        return a.first < b.first;
+    });
     return json::Value(std::move(left));
 }
 
@@ -214,10 +219,13 @@ TwinTables match_tables(json::Object orv, json::Object ubuntu, const Predicate &
     json::Object same_name;
     same_name.reserve(keyed.size());
     for (auto &[key, pair] : keyed) {
-        const json::Array &orv_files = file_list(orv[pair.first].second, orv[pair.first].first, "orv");
-        const json::Array &ubuntu_files = file_list(ubuntu[pair.second].second, ubuntu[pair.second].first, "ubuntu");
-        same_name.emplace_back(std::move(key), same_file ? match_files_by(orv_files, ubuntu_files, same_file)
-                                                         : match_equal_files(orv_files, ubuntu_files));
+        const json::Array &orv_files =
+            file_list(orv[pair.first].second, orv[pair.first].first, "orv");
+        const json::Array &ubuntu_files =
+            file_list(ubuntu[pair.second].second, ubuntu[pair.second].first, "ubuntu");
+        same_name.emplace_back(std::move(key),
+                               same_file ? match_files_by(orv_files, ubuntu_files, same_file)
+                                         : match_equal_files(orv_files, ubuntu_files));
     }
     tables.same_name = json::Value(std::move(same_name));
     tables.left_orv = leftovers(orv, used_orv);

@@ -63,7 +63,8 @@ std::optional<json::Value> group_files(const json::Value &sources, json::Value &
     for (const json::Value &item : sources.as_array()) {
         const json::Value *srcname = item.find("srcname");
         const json::Value *names = item.find("packages");
-        if (srcname == nullptr || names == nullptr || !srcname->is_string() || !names->is_string_array()) {
+        if (srcname == nullptr || names == nullptr || !srcname->is_string() ||
+            !names->is_string_array()) {
             return std::nullopt;
         }
         for (const json::Value &name : names->as_array()) {
@@ -93,7 +94,8 @@ std::optional<json::Value> group_files(const json::Value &sources, json::Value &
             for (json::Value &path : package.files->as_array()) {
                 sorted.push_back(&path.as_string());
             }
-            sort_runs(sorted, runs, [](const std::string *a, const std::string *b) { return *a < *b; });
+            sort_runs(sorted, runs,
+                      [](const std::string *a, const std::string *b) { return *a < *b; });
             auto [slot, added] = group_of.try_emplace(srcname, groups.size());
             if (added) {
                 groups.push_back(Group{srcname, {}});
@@ -106,7 +108,8 @@ std::optional<json::Value> group_files(const json::Value &sources, json::Value &
         }
     }
 
-    std::sort(groups.begin(), groups.end(), [](const Group &a, const Group &b) { return a.name < b.name; });
+    std::sort(groups.begin(), groups.end(),
+              [](const Group &a, const Group &b) { return a.name < b.name; });
     json::Object result;
     result.reserve(groups.size());
     for (Group &group : groups) {
@@ -134,9 +137,10 @@ bool sort_distinct(json::Value &data) {
             order.push_back(&path.as_string());
         }
         sort_runs(order, runs, less);
-        order.erase(std::unique(order.begin(), order.end(),
-                                [](const std::string *a, const std::string *b) { return *a == *b; }),
-                    order.end());
+        order.erase(
+            std::unique(order.begin(), order.end(),
+                        [](const std::string *a, const std::string *b) { return *a == *b; }),
+            order.end());
         json::Array distinct;
         distinct.reserve(order.size());
         for (std::string *path : order) {

@@ -24,17 +24,20 @@ void main_program(const host::Globals &globals) { globals.get("process")(); }
 }  // namespace
 
 VARKIT_MODULE(provenance, m) {
-    m.doc() = "The distribution's source-to-files table: process() joins the package-to-source and\n"
-              "package-to-files tables under ./orv/rpm_res/ into provenance.json, the sorted files\n"
-              "of every source package. Also run as the command varkit-provenance.";
+    m.doc() =
+        "The distribution's source-to-files table: process() joins the package-to-source and\n"
+        "package-to-files tables under ./orv/rpm_res/ into provenance.json, the sorted files\n"
+        "of every source package. Also run as the command varkit-provenance.";
     host::bind_module(m, "json", "json");
 
     host::def(m, "read_json", &read_json, py::arg("file_path"),
               "Read and parse the JSON file at file_path (as json.load does).");
-    host::def(m, "process", &process,
-              "Write ./orv/rpm_res/provenance.json: for every source package, the sorted distinct files "
-              "its packages install, from the two tables beside it.");
+    host::def(
+        m, "process", &process,
+        "Write ./orv/rpm_res/provenance.json: for every source package, the sorted distinct files "
+        "its packages install, from the two tables beside it.");
     host::def(m, "_dumps", &dumps, py::arg("value"),
               "The text the module writes for value: json.dumps(value, indent=4).");
-    host::def(m, "_main", &main_program, "Entry point of the varkit-provenance command: process().");
+    host::def(m, "_main", &main_program,
+              "Entry point of the varkit-provenance command: process().");
 }

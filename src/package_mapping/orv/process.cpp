@@ -18,9 +18,11 @@ void rewrite_distinct(const host::Globals &globals, const py::str &result_path);
 // holds exactly the text written for `grouping`, what read_json would return is
 // `grouping` itself (its names are unique), so the distinct lists are taken
 // from it instead of parsing the file again.
-void write_grouping(const host::Globals &globals, const py::str &result_path, json::Value grouping) {
+void write_grouping(const host::Globals &globals, const py::str &result_path,
+                    json::Value grouping) {
     json::write(result_path, grouping);
-    if (globals.is_native("read_json") && json::file_holds(result_path, grouping) && sort_distinct(grouping)) {
+    if (globals.is_native("read_json") && json::file_holds(result_path, grouping) &&
+        sort_distinct(grouping)) {
         json::write(result_path, grouping);
         return;
     }
@@ -57,7 +59,8 @@ void process(const host::Globals &globals) {
             write_grouping(globals, result_path, std::move(*grouping));
             return;
         }
-        py::dict objects = group_files_python(json::to_python(sources), json::to_python(package_files));
+        py::dict objects =
+            group_files_python(json::to_python(sources), json::to_python(package_files));
         json::write_python(result_path, objects);
     } else {
         py::object read_json = globals.get("read_json");

@@ -108,7 +108,9 @@ void def(py::module_ &module, const char *name, Ret (*fn)(const Globals &, Args.
     }
     const std::string documented = std::string(name) + "(" + parameters + ")\n--\n\n" + doc;
     Globals globals = Globals::of(module);
-    auto body = [globals, fn](Args... args) -> Ret { return fn(globals, std::forward<Args>(args)...); };
+    auto body = [globals, fn](Args... args) -> Ret {
+        return fn(globals, std::forward<Args>(args)...);
+    };
     if constexpr (((signature::is_doc<Extra> ? 1 : 0) + ... + 0) == 1) {
         module.def(name, body, signature::with_doc(extra, documented.c_str())...);
     } else {

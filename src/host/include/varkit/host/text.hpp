@@ -10,7 +10,7 @@ namespace varkit::host {
 
 namespace py = pybind11;
 
-std::string utf8(py::handle text);          // str -> bytes; anything else through str()
+std::string utf8(py::handle text);           // str -> bytes; anything else through str()
 py::str to_str(std::string_view utf8_text);  // bytes -> str
 // str(value) as Python renders it ("None" for None).
 std::string render(py::handle value);

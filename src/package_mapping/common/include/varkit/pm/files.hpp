@@ -22,7 +22,9 @@ public:
     Mapped(const Mapped &) = delete;
     Mapped &operator=(const Mapped &) = delete;
     ~Mapped();
-    std::string_view view() const { return address_ != nullptr ? std::string_view(address_, size_) : read_; }
+    std::string_view view() const {
+        return address_ != nullptr ? std::string_view(address_, size_) : read_;
+    }
     // True when `spare` bytes past the end may be read too (the rest of the
     // last mapped page, or the read buffer's spare capacity).
     bool readable_past_end(std::size_t spare) const;

@@ -73,7 +73,8 @@ public:
 
 private:
     // Alternative order matches Kind.
-    std::variant<std::monostate, bool, std::int64_t, BigInt, double, std::string, Array, Object> data_;
+    std::variant<std::monostate, bool, std::int64_t, BigInt, double, std::string, Array, Object>
+        data_;
 };
 
 }  // namespace varkit::pm::json
