@@ -23,7 +23,9 @@ def reimport(monkeypatch):
     def run(dotted, **siblings):
         package, _, leaf = dotted.rpartition(".")
         # restored afterwards, like the sys.modules entries
-        monkeypatch.setattr(sys.modules[package], leaf, getattr(sys.modules[package], leaf, None))
+        monkeypatch.setattr(
+            sys.modules[package], leaf, getattr(sys.modules[package], leaf, None), raising=False
+        )
         for name, module in siblings.items():
             monkeypatch.setitem(sys.modules, name, module)
         monkeypatch.delitem(sys.modules, dotted, raising=False)

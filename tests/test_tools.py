@@ -44,3 +44,13 @@ def test_reportscan_exit_status_says_whether_it_read_the_report(tmp_path, target
     code, out, err = command("varkit-reportscan", target, cwd=tmp_path)
     assert code == status and (err == "") == (status == 0)
     assert bool(out) == (status == 0)
+
+
+@pytest.mark.parametrize("name", sorted(tools.TOOLS))
+def test_readme_lists_the_files_each_tool_reads_and_writes(name):
+    readme = (Path(__file__).parents[1] / "README.md").read_text(encoding="utf-8")
+    row = next((line for line in readme.splitlines() if line.startswith(f"| `{name}` ")), None)
+    assert row is not None, f"README has no row for {name}"
+    tool = tools.TOOLS[name]
+    for path in [p for p, _ in tool.inputs] + list(tool.outputs):
+        assert f"`{path}`" in row

@@ -71,6 +71,23 @@ std::optional<std::pair<std::string, std::string>> problem_change(py::handle ele
     return std::make_pair(std::move(id_text), s(expand(change)));
 }
 
+// For each header, its name printed and then `fill(header, symbols)`; one
+// {"header_name", "affected_symbols"} record per header, in order.
+template <typename Fill>
+py::object header_records(host::Output &out, py::handle headers, Fill fill) {
+    py::list result;
+    for (py::handle header : headers) {
+        py::set symbols;
+        print(out, text::header, s(header.attr("get")("name")));
+        fill(header, symbols);
+        py::dict record;
+        record["header_name"] = header.attr("get")("name");
+        record["affected_symbols"] = symbols;
+        result.append(record);
+    }
+    return std::move(result);
+}
+
 // A reader as bound now: this module's own function (called in C++, sharing the
 // output buffer) or whatever a caller put in its place (called through Python).
 template <typename Native, typename... Args>
@@ -110,11 +127,7 @@ py::object lx_removed(const Globals &, host::Output &out, py::handle node) {
         return py::none();
     }
     print(out, text::removed_heading);
-    py::list result;
-    for (py::handle header : headers) {
-        py::set symbols;
-        py::dict record;
-        print(out, text::header, s(header.attr("get")("name")));
+    return header_records(out, headers, [&](py::handle header, py::set &symbols) {
         for (py::handle library : header.attr("xpath")("library")) {
             print(out, text::listed_library, s(library.attr("get")("name", text::kUnnamedLibrary)));
             for (py::handle name : library.attr("xpath")("name")) {
@@ -123,11 +136,7 @@ py::object lx_removed(const Globals &, host::Output &out, py::handle node) {
                 symbols.add(text);
             }
         }
-        record["header_name"] = header.attr("get")("name");
-        record["affected_symbols"] = symbols;
-        result.append(record);
-    }
-    return std::move(result);
+    });
 }
 
 py::object lx_symbols(const Globals &, host::Output &out, py::handle node, py::handle severity) {
@@ -137,11 +146,7 @@ py::object lx_symbols(const Globals &, host::Output &out, py::handle node, py::h
         return py::none();
     }
     print(out, text::severity_heading, s(severity));
-    py::list result;
-    for (py::handle header : headers) {
-        py::set symbols;
-        py::dict record;
-        print(out, text::header, s(header.attr("get")("name")));
+    return header_records(out, headers, [&](py::handle header, py::set &symbols) {
         for (py::handle library : header.attr("xpath")("library[@name]")) {
             print(out, text::problem_library, s(library.attr("get")("name")));
             for (py::handle symbol : library.attr("xpath")("symbol[@name]")) {
@@ -155,11 +160,7 @@ py::object lx_symbols(const Globals &, host::Output &out, py::handle node, py::h
                 }
             }
         }
-        record["header_name"] = header.attr("get")("name");
-        record["affected_symbols"] = symbols;
-        result.append(record);
-    }
-    return std::move(result);
+    });
 }
 
 py::object lx_constants(const Globals &, host::Output &out, py::handle node, py::handle severity) {
@@ -187,11 +188,7 @@ py::object lx_types(const Globals &, host::Output &out, py::handle node, py::han
         return py::none();
     }
     print(out, text::severity_heading, s(severity));
-    py::list result;
-    for (py::handle header : headers) {
-        py::set symbols;
-        py::dict record;
-        print(out, text::header, s(header.attr("get")("name")));
+    return header_records(out, headers, [&](py::handle header, py::set &symbols) {
         for (py::handle type : header.attr("xpath")("type[@name]")) {
             if (auto change = problem_change(type)) {
                 print(out, text::type_change, s(type.attr("get")("name")), change->first,
@@ -218,11 +215,7 @@ py::object lx_types(const Globals &, host::Output &out, py::handle node, py::han
                 print(out, text::affected_symbol, s(name), s(text));
             }
         }
-        record["header_name"] = header.attr("get")("name");
-        record["affected_symbols"] = symbols;
-        result.append(record);
-    }
-    return std::move(result);
+    });
 }
 
 py::object lx_report(const Globals &g, host::Output &out, py::handle report) {

@@ -45,13 +45,14 @@ int open_path(py::handle path, int flags) {
 
 struct Fd {
     int fd;
+    explicit Fd(int descriptor) : fd(descriptor) {}
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
     ~Fd() { ::close(fd); }
 };
 
-}  // namespace
-
-std::string read_bytes(py::handle path) {
-    Fd file{open_path(path, O_RDONLY)};
+// The open file's status; a directory is refused with EISDIR, as Python's open() does.
+struct stat readable_status(const Fd &file, py::handle path) {
     struct stat info{};
     if (::fstat(file.fd, &info) != 0) {
         host::raise_os_error(errno, path);
@@ -59,6 +60,14 @@ std::string read_bytes(py::handle path) {
     if (S_ISDIR(info.st_mode)) {
         host::raise_os_error(EISDIR, path);
     }
+    return info;
+}
+
+}  // namespace
+
+std::string read_bytes(py::handle path) {
+    Fd file{open_path(path, O_RDONLY)};
+    const struct stat info = readable_status(file, path);
     std::string data;
     std::size_t capacity = info.st_size > 0 ? static_cast<std::size_t>(info.st_size) : 4096;
     data.resize(capacity);
@@ -119,13 +128,7 @@ void translate_newlines(std::string &text) {
 
 Mapped::Mapped(py::handle path) {
     Fd file{open_path(path, O_RDONLY)};
-    struct stat info{};
-    if (::fstat(file.fd, &info) != 0) {
-        host::raise_os_error(errno, path);
-    }
-    if (S_ISDIR(info.st_mode)) {
-        host::raise_os_error(EISDIR, path);
-    }
+    const struct stat info = readable_status(file, path);
     if (S_ISREG(info.st_mode) && info.st_size > 0) {
         void *address = ::mmap(nullptr, static_cast<std::size_t>(info.st_size), PROT_READ,
                                MAP_PRIVATE | MAP_POPULATE, file.fd, 0);

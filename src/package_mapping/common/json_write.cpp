@@ -251,7 +251,12 @@ void append_float(double d, std::string &out) {
             digits.push_back(c);
         }
     }
-    int exponent = std::atoi(std::string(text.substr(e + 1)).c_str());
+    std::string_view exponent_text = text.substr(e + 1);  // "+NN" or "-NN"
+    if (!exponent_text.empty() && exponent_text.front() == '+') {
+        exponent_text.remove_prefix(1);
+    }
+    int exponent = 0;
+    std::from_chars(exponent_text.data(), exponent_text.data() + exponent_text.size(), exponent);
     const int n = static_cast<int>(digits.size());
     const int point = exponent + 1;  // digits d1 d2 ... = 0.d1d2... x 10^point
     if (point > -4 && point <= 16) {
