@@ -10,9 +10,13 @@ PY := $(VENV)/bin/python
 TARGET_PLATFORM_PACKAGES := rpm clang qemu-user \
   binutils-aarch64-linux-gnu libc6-dev-arm64-cross libgcc-12-dev-arm64-cross libstdc++-12-dev-arm64-cross \
   binutils-arm-linux-gnueabihf libc6-dev-armhf-cross libgcc-12-dev-armhf-cross
+# The manual pages and the shell completion are tried in real man, bash and zsh under tmux.
+DOCS_TEST_PACKAGES := man-db tmux zsh
 APT_PACKAGES := build-essential pkg-config libxml2-dev libsimdjson-dev gcc-multilib abi-compliance-checker \
-  $(TARGET_PLATFORM_PACKAGES)
-BUILD_REQUIREMENTS := "scikit-build-core>=0.10" "pybind11>=3.0.1" cmake ninja
+  $(TARGET_PLATFORM_PACKAGES) $(DOCS_TEST_PACKAGES)
+# Everything a build without isolation needs, named: the wheel of varkit itself and
+# of any dependency that comes only as a source distribution.
+BUILD_REQUIREMENTS := "scikit-build-core>=0.10" "pybind11>=3.0.1" cmake ninja "setuptools>=70.1" wheel
 INPLACE_BUILD := build/inplace
 # WERROR=ON (CI) makes compiler warnings errors.
 WERROR ?= OFF
@@ -22,11 +26,13 @@ CXX_SOURCES = $(shell git ls-files 'src/*.cpp' 'src/*.hpp' 'src/*.h')
 
 PREFIX ?= /usr/local
 
-.PHONY: all deps venv install install-docs test demo inplace test-inplace lint lint-deps bench clean
+.PHONY: all deps venv install install-docs rpm test demo inplace test-inplace lint lint-deps bench clean
 
 all: install
 
-# Idempotent: apt-get runs only when a package is missing.
+# Idempotent: apt-get runs only when a package is missing, and waits for another
+# apt-get or dpkg holding the lock rather than failing at once.
+APT_WAIT := -o DPkg::Lock::Timeout=900
 deps:
 	@missing=""; \
 	for package in $(APT_PACKAGES); do \
@@ -34,7 +40,8 @@ deps:
 	done; \
 	if [ -n "$$missing" ]; then \
 	  echo "installing:$$missing"; \
-	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $$missing; \
+	  apt-get $(APT_WAIT) update -qq && \
+	    DEBIAN_FRONTEND=noninteractive apt-get $(APT_WAIT) install -y -qq --no-install-recommends $$missing; \
 	fi
 
 $(PY):
@@ -46,6 +53,7 @@ venv: $(PY)
 
 # The build directory is kept (build/<wheel tag>), so a reinstall recompiles only what changed.
 install: deps venv
+	@echo "building varkit: seven C++ extension modules (about 4 minutes on 2 cores the first time, then only what changed)"
 	$(PY) -m pip install -q --no-build-isolation -C cmake.define.VARKIT_WERROR=$(WERROR) ".[test]"
 
 test: install
@@ -54,6 +62,20 @@ test: install
 # Manual pages and bash/zsh completion, made from the commands' parsers.
 install-docs: install
 	$(PY) -m varkit.docs $(DESTDIR)$(PREFIX)/share
+	@echo "bash loads the completion through Debian's bash-completion package; without it," \
+	  "add 'source $(PREFIX)/share/bash-completion/completions/varkit' to ~/.bashrc"
+
+# varkit's own RPM (packaging/varkit.spec), built from this tree (the build directory is shared with install):
+# $(RPM_TOPDIR)/RPMS/<arch>/varkit-<version>-1.<arch>.rpm.
+RPM_TOPDIR ?= build/rpm
+VERSION = $(shell sed -n 's/^__version__ = "\(.*\)"/\1/p' python/varkit/__init__.py)
+rpm: deps venv
+	rpmbuild -bb --build-in-place --quiet packaging/varkit.spec \
+	  --define "_topdir $(abspath $(RPM_TOPDIR))" \
+	  --define "varkit_version $(VERSION)" \
+	  --define "varkit_python $(abspath $(PY))" \
+	  --define "python3_version $$($(PY) -c 'import sys; print("%d.%d" % sys.version_info[:2])')"
+	@ls $(abspath $(RPM_TOPDIR))/RPMS/*/varkit-$(VERSION)-*.rpm
 
 # The impact check on the bundled example (root: it uses a private mount namespace).
 demo: install
@@ -75,7 +97,7 @@ lint-deps: venv
 
 # Style and types; the stub check runs against whichever varkit the venv imports
 # (installed by `make install`, or the in-place build with PYTHONPATH=python).
-lint: lint-deps
+lint: install lint-deps
 	$(VENV)/bin/ruff check $(PY_SOURCES)
 	$(VENV)/bin/ruff format --check $(PY_SOURCES)
 	$(PY) -m mypy

@@ -378,12 +378,13 @@ def _write(text: str, output: Optional[report_output.OutputFile]) -> None:
 
 
 def main(argv: Optional[Sequence[str]] = None) -> int:
-    from varkit import fetch, logger
-
     try:
         options = command_line.parse(argv)
     except command_line.UsageError as exc:
         return _usage_error(str(exc))
+    # Only a run needs these (and what they import): --help and --version do not.
+    from varkit import fetch, logger
+
     logger.set_verbose(options.verbose)
     try:
         output = report_output.open_output(options.output)

@@ -10,10 +10,11 @@ from __future__ import annotations
 import argparse
 import os
 import sys
+import textwrap
 from dataclasses import dataclass
 from typing import NoReturn, Optional, Sequence
 
-from varkit import verdict
+from varkit import __version__, verdict
 
 PROG = "varkit"
 
@@ -38,30 +39,75 @@ NOT_IMPLEMENTED = (
 
 _BARE = object()  # --search-remote given without a URL
 
-EPILOG = f"""\
-verdicts (one per checked file, with its reasons):
-  affected        uses a symbol the upgrade removes or changes, needs a shared
-                  object the upgrade renames, calls an executable whose output
-                  changes, or fails the PHP compatibility scan
-  maybe affected  imports a Python module whose package changes functions, or
-                  depends on a package that changes configuration files
-  not checked     something the check needs is missing or unreadable (a report,
-                  a result document, a required library, the file itself)
-  not affected    none of the above
+# What --help, the manual page and the README say of the verdicts and the
+# exit status: (verdict or status, when).
+VERDICT_HELP = (
+    (
+        verdict.AFFECTED,
+        (
+            "uses a symbol the upgrade removes or changes, needs a shared object the upgrade "
+            "renames, calls an executable whose output changes, or fails the PHP compatibility scan"
+        ),
+    ),
+    (
+        verdict.MAYBE_AFFECTED,
+        (
+            "imports a Python module whose package changes functions, or depends on a package "
+            "that changes configuration files"
+        ),
+    ),
+    (
+        verdict.NOT_CHECKED,
+        (
+            "something the check needs is missing or unreadable (a report, a result document, "
+            "a required library, the file itself)"
+        ),
+    ),
+    (verdict.NOT_AFFECTED, "none of the above"),
+)
+EXIT_HELP = (
+    ("0", "every file is not affected"),
+    (str(verdict.EXIT_NOT_CHECKED), "some file could not be checked, or varkit itself failed"),
+    (str(verdict.EXIT_USAGE), "usage error, or the result location was rejected"),
+    (str(verdict.EXIT_MAYBE_AFFECTED), "some file is maybe affected (review it)"),
+    (str(verdict.EXIT_AFFECTED), "some file is affected"),
+)
+EXIT_EXAMPLE = (
+    f"{verdict.EXIT_AFFECTED | verdict.EXIT_NOT_CHECKED} = something is affected and "
+    "something else could not be checked"
+)
+EXAMPLES = (
+    "varkit --checkabi --with-symbol --search-local /srv/results --check-local /usr/local/bin",
+    (
+        "varkit --checkabi --with-symbol --search-remote https://results.example/abi/ "
+        "--check-local ~/bin/*"
+    ),
+    (
+        "varkit --checkconf --search-remote https://results.example/abi/ "
+        "--check-local /opt/app/bin/server -f table"
+    ),
+)
 
-exit status (bits add up):
-  0   every file is not affected
-  {verdict.EXIT_NOT_CHECKED}   some file could not be checked, or varkit itself failed
-  {verdict.EXIT_USAGE}   usage error, or the result location was rejected
-  {verdict.EXIT_MAYBE_AFFECTED}   some file is maybe affected (review it)
-  {verdict.EXIT_AFFECTED}   some file is affected
-  e.g. {verdict.EXIT_AFFECTED | verdict.EXIT_NOT_CHECKED} = something is affected and something else could not be checked
 
-examples:
-  varkit --checkabi --with-symbol --search-local /srv/results --check-local /usr/local/bin
-  varkit --checkabi --with-symbol --search-remote https://results.example/abi/ --check-local ~/bin/*
-  varkit --checkconf --search-remote https://results.example/abi/ --check-local /opt/app/bin/server -f table
-"""
+def _epilog() -> str:
+    def rows(pairs: Sequence[tuple[str, str]], width: int) -> list[str]:
+        lines = []
+        for name, text in pairs:
+            wrapped = textwrap.wrap(text, 78 - width - 2) or [""]
+            lines.append(f"  {name:<{width}}{wrapped[0]}")
+            lines.extend(" " * (width + 2) + line for line in wrapped[1:])
+        return lines
+
+    parts = ["verdicts (one per checked file, with its reasons):"]
+    parts += rows(VERDICT_HELP, 16)
+    parts += ["", "exit status (bits add up):"]
+    parts += rows(EXIT_HELP, 4)
+    parts += [f"  e.g. {EXIT_EXAMPLE}", "", "examples:"]
+    parts += [f"  {example}" for example in EXAMPLES]
+    return "\n".join(parts) + "\n"
+
+
+EPILOG = _epilog()
 
 
 class UsageError(Exception):
@@ -114,12 +160,6 @@ def _verdict_list(text: str) -> list[str]:
             )
         chosen.append(VERDICT_NAMES[word.strip()])
     return chosen
-
-
-def _version() -> str:
-    from varkit import conf
-
-    return str(getattr(conf, "varkit_ver", ""))
 
 
 def build_parser() -> argparse.ArgumentParser:
@@ -197,7 +237,7 @@ def build_parser() -> argparse.ArgumentParser:
         action="store_true",
         help="log every step on standard error; tables show every detail",
     )
-    out.add_argument("-v", "--version", action="version", version=_version())
+    out.add_argument("-v", "--version", action="version", version=f"{PROG} {__version__}")
     for strings, takes_value in NOT_IMPLEMENTED:
         parser.add_argument(
             *strings, action=_Refuse, nargs="?" if takes_value else 0, help=argparse.SUPPRESS
