@@ -32,7 +32,7 @@ import time
 import traceback
 from typing import Any, Callable, Iterator, Optional, Sequence, TextIO
 
-from varkit import __version__, command_line, report_output
+from varkit import __version__, command_line, output_file, report_output
 from varkit import verdict as verdicts
 from varkit.record import CheckResult, FileRecord
 
@@ -369,7 +369,7 @@ def _terminal_width() -> int:
     return 100
 
 
-def _write(text: str, output: Optional[report_output.OutputFile]) -> None:
+def _write(text: str, output: Optional[output_file.OutputFile]) -> None:
     if output is not None:
         output.commit(text + "\n")
         return
@@ -387,7 +387,7 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
 
     logger.set_verbose(options.verbose)
     try:
-        output = report_output.open_output(options.output)
+        output = output_file.open_output(options.output)
     except OSError as exc:
         return _usage_error(f"cannot write the result to {options.output}: {exc.strerror or exc}")
     try:
@@ -399,7 +399,7 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
 
 
 def _check_and_report(
-    options: command_line.CommandOptions, output: Optional[report_output.OutputFile]
+    options: command_line.CommandOptions, output: Optional[output_file.OutputFile]
 ) -> int:
     from varkit import conf
 
@@ -429,7 +429,7 @@ def _report(
     run: Run,
     remote: bool,
     options: command_line.CommandOptions,
-    output: Optional[report_output.OutputFile],
+    output: Optional[output_file.OutputFile],
 ) -> int:
     result = run.result
     try:

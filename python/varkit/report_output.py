@@ -10,10 +10,8 @@ back. Tables, which are for reading, show such a byte as "\\xff".
 from __future__ import annotations
 
 import json
-import os
 import re
-import tempfile
-from typing import Any, Optional
+from typing import Any
 
 from varkit.record import CheckResult
 
@@ -99,50 +97,3 @@ def render_table(result: CheckResult) -> str:
         blocks.append("\n".join(lines) + "\n" + str(table))
     blocks.append(_summary_line(result))
     return _readable("\n\n".join(blocks))
-
-
-class OutputFile:
-    """A result file replaced whole when the run ends, never left half written.
-
-    Opening it checks at once that the file can be written, before any work:
-    a temporary file is created beside it and renamed over it by ``commit``.
-    """
-
-    def __init__(self, path: str) -> None:
-        if os.path.isdir(path):
-            raise OSError(f"{path} is a directory")
-        directory = os.path.dirname(os.path.abspath(path))
-        self.path = path
-        descriptor, self._temporary = tempfile.mkstemp(
-            dir=directory, prefix="." + os.path.basename(path) + ".", suffix=".tmp"
-        )
-        os.close(descriptor)
-        mode = self._mode_of(path)
-        os.chmod(self._temporary, mode)
-
-    @staticmethod
-    def _mode_of(path: str) -> int:
-        try:
-            return os.stat(path).st_mode & 0o7777
-        except OSError:
-            umask = os.umask(0)
-            os.umask(umask)
-            return 0o666 & ~umask
-
-    def commit(self, text: str) -> None:
-        with open(self._temporary, "w", encoding="utf-8") as handle:
-            handle.write(text)
-        os.replace(self._temporary, self.path)
-        self._temporary = ""
-
-    def discard(self) -> None:
-        if self._temporary:
-            try:
-                os.unlink(self._temporary)
-            except OSError:
-                pass
-            self._temporary = ""
-
-
-def open_output(path: Optional[str]) -> Optional[OutputFile]:
-    return OutputFile(path) if path else None
