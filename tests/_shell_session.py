@@ -61,5 +61,18 @@ class ShellSession:
         self._wait_for(lambda screen: screen.strip() == PROMPT.strip())
         return line[len(PROMPT) :].rstrip()
 
+    def run(self, line: str) -> None:
+        """Type ``line`` and Enter, without waiting for it to end."""
+        self._tmux("send-keys", "-t", "main", "-l", line)
+        self._tmux("send-keys", "-t", "main", "Enter")
+
+    def key(self, name: str) -> None:
+        self._tmux("send-keys", "-t", "main", name)
+
+    def screen_when(self, done, seconds: float = 120.0) -> str:  # type: ignore[no-untyped-def]
+        """The screen (with its scroll-back) once ``done(screen)`` holds, or at the deadline."""
+        self._wait_for(done, seconds)
+        return self._tmux("capture-pane", "-p", "-J", "-S", "-", "-t", "main")
+
     def close(self) -> None:
         subprocess.run(["tmux", "-L", self.socket, "kill-server"], capture_output=True)

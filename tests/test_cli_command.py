@@ -4,6 +4,7 @@ output that always parses."""
 
 import json
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -79,7 +80,7 @@ def test_every_target_is_checked(tmp_path, layout):
         "--checkconf", "--search-local", RESULTS, "--checkabi", "--with-symbol", *args
     )
     checked = [(entry["dest_file"], entry["check_type"]) for entry in parsed(out)["library"]]
-    assert checked == [(p, kind) for kind in ("ABI", "CONF") for p in paths]
+    assert checked == [(p, kind) for p in paths for kind in ("ABI", "CONF")]
 
 
 def test_a_comma_in_a_real_file_name_is_kept(tmp_path):
@@ -278,6 +279,33 @@ def test_an_interrupted_run_reports_what_it_checked(signal_number):
     assert verdicts[-1] == "not checked" and result["library"][-1]["dest_file"] == "/usr/sbin"
     assert "not affected" in verdicts and process.returncode & 1
     assert b"Traceback" not in seen + err
+    reached = sum(1 for entry in result["library"] if "interrupted" not in entry)
+    name = signal.Signals(signal_number).name
+    assert f"interrupted by {name} after {reached} checked files".encode() in err
+
+
+@pytest.mark.parametrize("format", ["json", "table"])
+def test_a_reader_that_goes_away_ends_the_run_quietly(format):
+    process = subprocess.Popen(
+        [sys.executable, "-m", "varkit", *ABI, "--check-local", "/bin/true", "-f", format],
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+    )
+    process.stdout.close()  # as `| head` does once it has what it wants
+    with process.stderr:
+        err = process.stderr.read().decode()
+    assert process.wait(timeout=300) == -signal.SIGPIPE
+    assert err == ""
+
+
+def test_files_come_out_in_path_order_once_each(tmp_path):
+    for name in ("b.sh", "a.sh", "c.sh"):
+        (tmp_path / name).write_text("#!/bin/sh\n")
+    b, a, c = (str(tmp_path / name) for name in ("b.sh", "a.sh", "c.sh"))
+    status, out, _ = run(*ABI, "--check-local", b, a, str(tmp_path), a, c)
+    result = parsed(out)
+    assert [entry["dest_file"] for entry in result["library"]] == [a, b, c]
+    assert sum(result["files"].values()) == 3
 
 
 def test_an_internal_error_still_answers(monkeypatch, capsys):
@@ -314,3 +342,46 @@ def test_only_lists_the_chosen_verdicts(tmp_path, only, listed):
     result = parsed(out)
     assert len(result["library"]) == listed and sum(result["files"].values()) == 2
     assert result["meta"]["checks"] == ["ABI"] and result["meta"]["location"] == RESULTS
+
+
+@pytest.fixture
+def terminal():
+    from _shell_session import PROMPT, ShellSession
+
+    if shutil.which("tmux") is None:
+        pytest.skip("no tmux here")
+    session = ShellSession(["bash", "--norc", "--noprofile"], [])
+    yield session, PROMPT
+    session.close()
+
+
+def _on_terminal(out, *args):
+    quoted = " ".join(f"'{arg}'" for arg in args)
+    return f"{sys.executable} -m varkit {quoted} > {out}; echo status=$?"
+
+
+def test_the_progress_line_never_shares_a_line_on_a_terminal(terminal, tmp_path):
+    session, prompt = terminal
+    programs = dynamic_programs(6)
+    out = tmp_path / "out.json"
+    session.run(_on_terminal(out, "--verbose", *ABI, "--check-local", *programs))
+    screen = session.screen_when(lambda text: re.search(r"status=\d", text) is not None)
+    lines = [line for line in screen.splitlines() if line.strip()]
+    assert any("type is" in line for line in lines)  # the log reached the terminal
+    for line in lines:
+        # A progress line is cleared first: what follows starts its own line.
+        assert not re.search(r"\[\d+/\d+, \d+/s.*\S.*(---|type is|INFO|DEBUG)", line), line
+    assert "status=0" in screen and json.loads(out.read_text())["verdict"] == "not affected"
+
+
+def test_ctrl_c_on_a_terminal_says_how_far_the_run_got(terminal, tmp_path):
+    session, prompt = terminal
+    out = tmp_path / "out.json"
+    session.run(_on_terminal(out, "--verbose", *ABI, "--check-local", "/usr/bin", "/usr/sbin"))
+    session.screen_when(lambda text: text.count("type is") >= 5)
+    session.key("C-c")
+    screen = session.screen_when(lambda text: re.search(r"status=\d", text) is not None)
+    result = json.loads(out.read_text())
+    reached = sum(1 for entry in result["library"] if "interrupted" not in entry)
+    assert f"varkit: interrupted by SIGINT after {reached} checked files" in screen
+    assert "status=" in screen and "Traceback" not in screen

@@ -30,7 +30,7 @@ import stat
 import sys
 import time
 import traceback
-from typing import Any, Callable, Iterator, Optional, Sequence, TextIO
+from typing import Any, Callable, Iterator, Optional, Sequence, TextIO, Union
 
 from varkit import __version__, command_line, output_file, report_output
 from varkit import verdict as verdicts
@@ -78,12 +78,53 @@ def _in_main_thread() -> bool:
     return threading.current_thread() is threading.main_thread()
 
 
+class TerminalStream:
+    """Standard error on a terminal, shared by the progress line and everything
+    else printed there: the progress line is cleared before any other text."""
+
+    def __init__(self, stream: TextIO) -> None:
+        self._stream = stream
+        self._shown = False
+
+    def show(self, line: str) -> None:
+        self._stream.write("\r\x1b[K" + line)
+        self._stream.flush()
+        self._shown = True
+
+    def clear(self) -> None:
+        if self._shown:
+            self._stream.write("\r\x1b[K")
+            self._stream.flush()
+            self._shown = False
+
+    def write(self, text: str) -> int:
+        if text:
+            self.clear()
+        return self._stream.write(text)
+
+    def __getattr__(self, name: str) -> Any:
+        return getattr(self._stream, name)
+
+
+@contextlib.contextmanager
+def _stderr_through(stream: Optional[TerminalStream]) -> Iterator[None]:
+    if stream is None:
+        yield
+        return
+    saved, sys.stderr = sys.stderr, stream
+    try:
+        yield
+    finally:
+        sys.stderr = saved
+        stream.clear()
+
+
 class LabelledStream:
     """Standard error for what the checks print: the first text printed during
     a file's check is preceded by a line naming the file, so that a symbol
     table can be told apart from the next file's."""
 
-    def __init__(self, stream: TextIO) -> None:
+    def __init__(self, stream: Union[TextIO, TerminalStream]) -> None:
         self._stream = stream
         self._label: Optional[str] = None
 
@@ -177,14 +218,14 @@ class Run:
         self.result: CheckResult = {"library": []}
         self.interrupted: Optional[str] = None
         self.error: Optional[str] = None
-        self._progress = progress
+        self._terminal = TerminalStream(progress) if progress is not None else None
         self._count = 0
         self._total: Optional[int] = None
         self._kinds = 1
         self._started = 0.0
         self._current: Optional[tuple[str, FileRecord]] = None
         self._pending: list[tuple[str, str]] = []
-        self._printed = LabelledStream(sys.stderr)
+        self._printed = LabelledStream(self._terminal or sys.stderr)
 
     def check(self, kinds: Sequence[str]) -> None:
         from varkit import fetch, impactor
@@ -194,7 +235,8 @@ class Run:
         original = impactor.search_source_for_dest_file
         impactor.search_source_for_dest_file = self._guarded(original)
         try:
-            with _output_to_stderr(self._printed), fetch.fetch_run():
+            terminal, printed = self._terminal, self._printed
+            with _stderr_through(terminal), _output_to_stderr(printed), fetch.fetch_run():
                 while self._pending:
                     kind, target = self._pending[0]
                     self._check_target(impactor, kind, target)
@@ -208,9 +250,6 @@ class Run:
             self._mark_unfinished()
         finally:
             impactor.search_source_for_dest_file = original
-            if self._progress is not None:
-                self._progress.write("\r\x1b[K")
-                self._progress.flush()
 
     def _check_target(self, impactor: Any, kind: str, target: str) -> None:
         if os.path.isdir(target):
@@ -252,7 +291,7 @@ class Run:
         return checked
 
     def _show_progress(self, path: Any) -> None:
-        if self._progress is None:
+        if self._terminal is None:
             return
         if self._total is None:
             self._total = self._kinds * sum(count_files(t) for t in self.targets)
@@ -267,8 +306,7 @@ class Run:
         name = str(path)
         if len(head) + len(name) > width:
             name = "…" + name[-max(width - len(head) - 1, 8) :]
-        self._progress.write(f"\r\x1b[K{head}{name}")
-        self._progress.flush()
+        self._terminal.show(head + name)
 
     def _mark_unfinished(self) -> None:
         why = f"interrupted by {self.interrupted}" if self.interrupted else "stopped by an error"
@@ -304,6 +342,28 @@ def _failure_text(exc: BaseException) -> str:
     if isinstance(url, str) and url not in str(exc):
         return f"{url}: {exc}"
     return str(exc)
+
+
+def in_path_order(library: list[FileRecord], kinds: Sequence[str]) -> list[FileRecord]:
+    """The per-file maps sorted by path (as bytes, the order of `ls` in the C
+    locale), then by check kind; a file met twice (a target given twice, or
+    inside another target) is listed once."""
+
+    def key(entry: FileRecord) -> tuple[bytes, int]:
+        path = entry.get("dest_file")
+        name = os.fsencode(path) if isinstance(path, str) else b""
+        kind = entry.get("check_type", "")
+        return name, kinds.index(kind) if kind in kinds else len(kinds)
+
+    ordered: list[FileRecord] = []
+    seen: set[tuple[bytes, int]] = set()
+    for entry in sorted(library, key=key):
+        if isinstance(entry.get("dest_file"), str):
+            if key(entry) in seen:
+                continue
+            seen.add(key(entry))
+        ordered.append(entry)
+    return ordered
 
 
 def judge_all(result: CheckResult, remote: bool) -> list[str]:
@@ -432,6 +492,7 @@ def _report(
     output: Optional[output_file.OutputFile],
 ) -> int:
     result = run.result
+    result["library"] = in_path_order(result["library"], options.kinds)
     try:
         names = judge_all(result, remote)
     except Exception as exc:
@@ -441,6 +502,11 @@ def _report(
         result.setdefault("files", {})
     if run.interrupted:
         result["interrupted"] = run.interrupted
+        reached = sum(1 for entry in result["library"] if "interrupted" not in entry)
+        sys.stderr.write(
+            f"{command_line.PROG}: interrupted by {run.interrupted} after {reached} checked "
+            f"file{'s' if reached != 1 else ''}; the rest is not checked\n"
+        )
     if run.error:
         result["error"] = run.error
         sys.stderr.write(f"{command_line.PROG}: internal error ({run.error}); {BUG_HINT}\n")
@@ -464,6 +530,8 @@ def _report(
 def console_main() -> None:
     try:
         status = main()
+    except BrokenPipeError:
+        _end_as_sigpipe()
     except KeyboardInterrupt:
         sys.stderr.write(f"{command_line.PROG}: interrupted\n")
         status = 128 + signal.SIGINT
@@ -473,3 +541,13 @@ def console_main() -> None:
         )
         status = verdicts.EXIT_NOT_CHECKED
     sys.exit(status)
+
+
+def _end_as_sigpipe() -> None:
+    """The reader of standard output went away (`| head`): end quietly, as a
+    program that does not catch SIGPIPE ends, with nothing more written."""
+    devnull = os.open(os.devnull, os.O_WRONLY)
+    os.dup2(devnull, sys.stdout.fileno())  # the interpreter's last flush finds no pipe
+    signal.signal(signal.SIGPIPE, signal.SIG_DFL)
+    os.kill(os.getpid(), signal.SIGPIPE)
+    sys.exit(128 + signal.SIGPIPE)  # where the signal could not end the process

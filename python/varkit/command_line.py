@@ -304,7 +304,7 @@ def parse(argv: Optional[Sequence[str]] = None) -> CommandOptions:
             raise UsageError("--search-local and --search-remote can not be used at the same time")
         if not args.checkabi:
             raise UsageError("--search-local can only be used with --checkabi --with-symbol")
-    targets = _split_targets(raw)
+    targets = list(dict.fromkeys(_split_targets(raw)))  # a target given twice is checked once
     for target in targets:
         if not os.path.lexists(target):
             raise UsageError(f"{target}: no such file or directory")
