@@ -247,7 +247,7 @@ def test_a_broken_summary_costs_only_the_files_that_need_it(tmp_path):
     program, other = parsed(out)["library"]
     assert program["verdict"] == "not checked"
     assert any("could not be completed" in reason for reason in program["reasons"])
-    assert other["verdict"] == "not checked" and "check_failed" not in other
+    assert other["verdict"] == "no check" and "check_failed" not in other
     assert status == 1 and "Traceback" not in err
 
 
@@ -328,12 +328,12 @@ def test_table_is_one_line_per_file_within_100_columns(tmp_path):
     status, out, _ = run(*ABI, "--check-local", "/bin/true", str(script), "-f", "table")
     lines = out.decode().splitlines()
     assert len(lines) == 3 and all(len(line) <= 100 for line in lines)
-    assert lines[0].startswith("not affected") and lines[1].startswith("not checked")
-    assert lines[2].startswith("verdict: not checked")
+    assert lines[0].startswith("not affected") and lines[1].startswith("no check")
+    assert lines[2].startswith("verdict: not affected")
 
 
 @pytest.mark.parametrize(
-    "only, listed", [("not-checked", 1), ("affected", 0), ("not-affected,not-checked", 2)]
+    "only, listed", [("no-check", 1), ("affected", 0), ("not-affected,no-check", 2), ("not-checked", 0)]
 )
 def test_only_lists_the_chosen_verdicts(tmp_path, only, listed):
     script = tmp_path / "a.sh"

@@ -380,15 +380,7 @@ def judge_all(result: CheckResult, remote: bool) -> list[str]:
         file_map["notes"] = judged.notes
     names = [entry["verdict"] for entry in result["library"]]
     result["verdict"] = verdicts.overall(names)
-    result["files"] = {
-        name: names.count(name)
-        for name in (
-            verdicts.AFFECTED,
-            verdicts.MAYBE_AFFECTED,
-            verdicts.NOT_CHECKED,
-            verdicts.NOT_AFFECTED,
-        )
-    }
+    result["files"] = {name: names.count(name) for name in verdicts.VERDICTS}
     return names
 
 

@@ -63,6 +63,13 @@ VERDICT_HELP = (
             "a required library, the file itself)"
         ),
     ),
+    (
+        verdict.NO_CHECK,
+        (
+            "none of the requested checks applies to this kind of file (a shell script or a "
+            "static archive under --checkabi): nothing to check, not an error"
+        ),
+    ),
     (verdict.NOT_AFFECTED, "none of the above"),
 )
 EXIT_HELP = (
@@ -140,15 +147,7 @@ class _Refuse(argparse.Action):
         )
 
 
-VERDICT_NAMES = {
-    name.replace(" ", "-"): name
-    for name in (
-        verdict.AFFECTED,
-        verdict.MAYBE_AFFECTED,
-        verdict.NOT_CHECKED,
-        verdict.NOT_AFFECTED,
-    )
-}
+VERDICT_NAMES = {name.replace(" ", "-"): name for name in verdict.VERDICTS}
 
 
 def _verdict_list(text: str) -> list[str]:

@@ -9,7 +9,10 @@ A file is
   a package it depends on changes configuration files;
 - "not checked" when something needed for the check was missing or
   unreadable: a report, a result document, an installed library, the check
-  itself for this kind of file or location;
+  itself for this location;
+- "no check" when none of the requested checks applies to this kind of file
+  (a shell script or a static archive under the ABI check): nothing was
+  missing, there is nothing to check;
 - "not affected" otherwise.
 
 The first that applies wins. Everything that led to the verdict is listed in
@@ -26,7 +29,10 @@ from varkit.record import EXEC_REPORT_MARKER, FileRecord
 AFFECTED = "affected"
 MAYBE_AFFECTED = "maybe affected"
 NOT_CHECKED = "not checked"
+NO_CHECK = "no check"
 NOT_AFFECTED = "not affected"
+# Every verdict, worst first.
+VERDICTS = (AFFECTED, MAYBE_AFFECTED, NOT_CHECKED, NO_CHECK, NOT_AFFECTED)
 
 # Exit status bits of the `varkit` command, in the positions ABI tools use
 # (1 error, 2 usage, 4 change to review, 8 incompatible): a crash or a check
@@ -39,6 +45,7 @@ EXIT_BITS = {
     AFFECTED: EXIT_AFFECTED,
     MAYBE_AFFECTED: EXIT_MAYBE_AFFECTED,
     NOT_CHECKED: EXIT_NOT_CHECKED,
+    NO_CHECK: 0,
     NOT_AFFECTED: 0,
 }
 
@@ -51,6 +58,7 @@ class Verdict:
     affected: list[str] = field(default_factory=list)
     maybe: list[str] = field(default_factory=list)
     not_checked: list[str] = field(default_factory=list)
+    no_check: list[str] = field(default_factory=list)
     notes: list[str] = field(default_factory=list)
 
     @property
@@ -61,11 +69,13 @@ class Verdict:
             return MAYBE_AFFECTED
         if self.not_checked:
             return NOT_CHECKED
+        if self.no_check:
+            return NO_CHECK
         return NOT_AFFECTED
 
     @property
     def reasons(self) -> list[str]:
-        return self.affected + self.maybe + self.not_checked
+        return self.affected + self.maybe + self.not_checked + self.no_check
 
 
 def _pairs(entries: Iterable[Any]) -> Iterable[tuple[Any, Any]]:
@@ -205,12 +215,18 @@ def judge(entry: FileRecord, check_type: str, remote: bool, file_type: Optional[
     for location, error in _pairs(entry.get("exec_check_failed", [])):
         verdict.not_checked.append(f"the executable check failed ({location}: {error})")
 
-    if check_type == "ABI" and type_name is not None and type_name not in _ABI_TYPES:
-        verdict.not_checked.append(f"there is no ABI check for files of type {type_name}")
+    covered = _ABI_TYPES if check_type == "ABI" else _ELF_TYPES if check_type == "CONF" else None
+    if covered is not None and type_name is not None and type_name not in covered:
+        from varkit.file_kinds import describe
+
+        what = describe(str(entry.get("dest_file", "")))
+        check = "ABI check" if check_type == "ABI" else "configuration check"
+        verdict.no_check.append(
+            f"{what}: the {check} covers programs, shared libraries"
+            + (", Python and PHP files" if check_type == "ABI" else "")
+        )
     if check_type == "ABI" and type_name == "PHP_FILE" and "pass_compat_check" not in entry:
         verdict.not_checked.append("the PHP compatibility scanner could not be loaded")
-    if check_type == "CONF" and type_name is not None and type_name not in _ELF_TYPES:
-        verdict.not_checked.append(f"there is no configuration check for files of type {type_name}")
     if check_type == "EXEC" and not remote:
         verdict.not_checked.append("the executable check needs a remote result location")
     return verdict
@@ -224,7 +240,8 @@ def exit_status(verdicts: Iterable[str]) -> int:
 
 
 def overall(verdicts: list[str]) -> str:
-    for name in (AFFECTED, MAYBE_AFFECTED, NOT_CHECKED):
+    """The worst verdict; files that no check covers count only when they are all there is."""
+    for name in (AFFECTED, MAYBE_AFFECTED, NOT_CHECKED, NOT_AFFECTED):
         if name in verdicts:
             return name
-    return NOT_AFFECTED
+    return NO_CHECK if NO_CHECK in verdicts else NOT_AFFECTED
