@@ -160,3 +160,32 @@ def test_a_user_who_cannot_write_is_told_before_the_run(shared_dir, where):
     if where == "read-only file":
         with open(target) as handle:
             assert handle.read() == "old"
+
+
+@pytest.mark.skipif(shutil.which("c++filt") is None, reason="no c++filt")
+def test_tables_show_cxx_names_as_cxxfilt_demangles_them():
+    from varkit import report_output
+
+    names = ["_ZN3geo5Shape4areaEv", "_ZNK3geo6Circle6radiusEv", "plain_c_name"]
+    expected = subprocess.run(
+        ["c++filt", *names], capture_output=True, text=True, check=True
+    ).stdout.split("\n")[:3]
+    result = {
+        "library": [
+            {
+                "dest_file": "/usr/bin/app",
+                "check_type": "ABI",
+                "verdict": "affected",
+                "reasons": [f"uses {name} of libgeo.so.1: removed" for name in names],
+                "notes": [],
+            }
+        ],
+        "verdict": "affected",
+        "files": {"affected": 1},
+    }
+    compact = report_output.render_compact(result)
+    assert f"uses {expected[0]} of libgeo.so.1" in compact
+    full = report_output.render_table(result)
+    for shown in expected:
+        assert f"uses {shown} of libgeo.so.1" in full
+    assert "_ZN3geo" in report_output.render_json(result)  # JSON keeps the symbol's own name

@@ -413,12 +413,12 @@ def _location_problem(location: str, remote: bool) -> Optional[str]:
     return None
 
 
-def _terminal_width() -> int:
-    """The terminal's width when the table goes to one, else 100 columns."""
+def _terminal_width() -> Optional[int]:
+    """The terminal's width when the table goes to one; None (lines whole) otherwise."""
     stream = sys.stdout
     if stream.isatty():
         return max(shutil.get_terminal_size((100, 24)).columns, 40)
-    return 100
+    return None
 
 
 def _write(text: str, output: Optional[output_file.OutputFile]) -> None:

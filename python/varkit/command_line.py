@@ -52,8 +52,9 @@ VERDICT_HELP = (
     (
         verdict.MAYBE_AFFECTED,
         (
-            "imports a Python module whose package changes functions, or depends on a package "
-            "that changes configuration files"
+            "uses a symbol whose only changes are to the source (a renamed parameter), "
+            "imports a Python module whose package changes functions, or depends on a "
+            "package that changes configuration files"
         ),
     ),
     (

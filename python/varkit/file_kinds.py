@@ -31,7 +31,7 @@ _ELF_KINDS = {1: "ELF relocatable object", 4: "ELF core dump"}
 
 _INTERPRETERS = (
     (re.compile(r"^(ba|da|k|mk|z|c|tc|fi|a)?sh$"), "shell script"),
-    (re.compile(r"^perl[\d.]*$"), "Perl script"),
+    (re.compile(r"^perl([\d.]+\S*)?$"), "Perl script"),
     (re.compile(r"^(tclsh|wish|expect)[\d.]*$"), "Tcl script"),
     (re.compile(r"^ruby[\d.]*$"), "Ruby script"),
     (re.compile(r"^(node|nodejs)$"), "JavaScript (Node.js) script"),

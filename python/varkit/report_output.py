@@ -11,11 +11,17 @@ from __future__ import annotations
 
 import json
 import re
-from typing import Any
+import shutil
+import subprocess
+from typing import Any, Callable, Optional
 
 from varkit.record import CheckResult
 
 _SURROGATE = re.compile("[\ud800-\udfff]")
+# What a table must not print as it is: a control character could start a new
+# row of its own or move the cursor (a file named "x\naffected ...").
+_UNPRINTABLE = re.compile("[\x00-\x1f\x7f-\x9f\ud800-\udfff]")
+_MANGLED = re.compile(r"\b_Z[A-Za-z0-9_.$]+")
 
 VERDICT_KEYS = ("verdict", "reasons", "notes")
 
@@ -33,15 +39,52 @@ def render_json(result: CheckResult) -> str:
 
 
 def _readable(text: str) -> str:
+    """One field of a table: every control character and undecodable byte as an escape."""
+
     def shown(match: re.Match) -> str:
         code = ord(match.group())
-        return "\\x%02x" % (code - 0xDC00) if 0xDC80 <= code <= 0xDCFF else "\\u%04x" % code
+        if 0xDC80 <= code <= 0xDCFF:
+            return "\\x%02x" % (code - 0xDC00)
+        return "\\x%02x" % code if code <= 0xFF else "\\u%04x" % code
 
-    return _SURROGATE.sub(shown, text)
+    return _UNPRINTABLE.sub(shown, text)
 
 
-def _shorten(text: str, width: int) -> str:
-    return text if len(text) <= width else text[: max(width - 1, 0)] + "…"
+def demangler(texts: list[str]) -> Callable[[str], str]:
+    """Replaces the C++ symbol names in a text by their demangled form, all of
+    them found in ``texts`` demangled by one run of c++filt; names stay as they
+    are where c++filt is not installed or fails."""
+    names = sorted({name for text in texts for name in _MANGLED.findall(text)})
+    plain: dict[str, str] = {}
+    if names and shutil.which("c++filt"):
+        try:
+            done = subprocess.run(
+                ["c++filt"],
+                input="\n".join(names) + "\n",
+                capture_output=True,
+                text=True,
+                timeout=60,
+            )
+            lines = done.stdout.splitlines()
+            if done.returncode == 0 and len(lines) == len(names):
+                plain = {n: d for n, d in zip(names, lines) if d and d != n}
+        except (OSError, subprocess.SubprocessError):
+            pass
+    if not plain:
+        return lambda text: text
+    return lambda text: _MANGLED.sub(lambda m: plain.get(m.group(), m.group()), text)
+
+
+def _texts(result: CheckResult) -> list[str]:
+    return [
+        str(t) for e in result["library"] for t in (e.get("reasons") or []) + (e.get("notes") or [])
+    ]
+
+
+def _shorten(text: str, width: Optional[int]) -> str:
+    if width is None or len(text) <= width:
+        return text
+    return text[: max(width - 1, 0)] + "…"
 
 
 def _summary_line(result: CheckResult) -> str:
@@ -52,36 +95,39 @@ def _summary_line(result: CheckResult) -> str:
     return line
 
 
-def render_compact(result: CheckResult, width: int = 100) -> str:
-    """One line per file: verdict, check kind, file, the first reason."""
+def render_compact(result: CheckResult, width: Optional[int] = None) -> str:
+    """One line per file: verdict, check kind, file, the first (worst) reason;
+    cut at ``width`` columns when given (a terminal), else whole."""
+    readable = demangler(_texts(result))
     lines = []
     for entry in result["library"]:
         reasons = entry.get("reasons") or []
         head = f"{entry.get('verdict', ''):<14} {entry.get('check_type', ''):<4} "
-        line = head + str(entry.get("dest_file", "?"))
+        line = head + _readable(str(entry.get("dest_file", "?")))
         if reasons:
-            line += f": {reasons[0]}"
+            line += f": {_readable(readable(str(reasons[0])))}"
             if len(reasons) > 1:
                 line += f" (+{len(reasons) - 1} more)"
         lines.append(_shorten(line, width))
     lines.append(_shorten(_summary_line(result), width))
-    return _readable("\n".join(lines))
+    return "\n".join(lines)
 
 
 def render_table(result: CheckResult) -> str:
     """Every detail: per file its verdict, reasons, notes and recorded keys."""
     from prettytable import PrettyTable
 
+    readable = demangler(_texts(result))
     blocks = []
     for entry in result["library"]:
         lines = [
             (
-                f"{entry.get('dest_file', '?')} [{entry.get('check_type', '')}]: "
+                f"{_readable(str(entry.get('dest_file', '?')))} [{entry.get('check_type', '')}]: "
                 f"{entry.get('verdict', '')}"
             )
         ]
-        lines += [f"  - {reason}" for reason in entry.get("reasons", [])]
-        lines += [f"  note: {note}" for note in entry.get("notes", [])]
+        lines += [f"  - {_readable(readable(reason))}" for reason in entry.get("reasons", [])]
+        lines += [f"  note: {_readable(readable(note))}" for note in entry.get("notes", [])]
         table = PrettyTable(["Key", "Value"])
         table.align = "l"
         table.max_width = 76
@@ -93,7 +139,7 @@ def render_table(result: CheckResult) -> str:
                 if isinstance(value, str)
                 else json.dumps(value, ensure_ascii=False, default=_json_default)
             )
-            table.add_row([key, text])
+            table.add_row([key, _readable(text)])
         blocks.append("\n".join(lines) + "\n" + str(table))
     blocks.append(_summary_line(result))
-    return _readable("\n\n".join(blocks))
+    return "\n\n".join(blocks)

@@ -31,6 +31,7 @@ class Change:
     severity: Optional[str] = None  # "High", "Medium", "Low"; None for a removed symbol
     text: str = ""  # the report's change text, placeholders filled in
     type_name: Optional[str] = None  # the changed type through which the symbol is affected
+    problem_id: str = ""  # the report's identifier of the problem ("Renamed_Parameter")
 
     def describe(self) -> str:
         what = f"type {self.type_name}: {self.kind}" if self.type_name else self.kind
@@ -95,12 +96,15 @@ def _expand(element: Any) -> str:
     return " ".join(text.split())
 
 
-def _problems(owner: Any) -> list[tuple[str, str]]:
+def _problems(owner: Any) -> list[tuple[str, str, str]]:
+    """(kind, text, problem identifier) of each problem of a symbol or type."""
     found = []
     for problem in owner.findall("problem"):
         change = problem.find("change")
         problem_id = problem.get("id") or ""
-        found.append((problem_kind(problem_id), _expand(change) if change is not None else ""))
+        found.append(
+            (problem_kind(problem_id), _expand(change) if change is not None else "", problem_id)
+        )
     return found
 
 
@@ -120,17 +124,18 @@ def _read_binary_report(report: Any, changes: SymbolChanges) -> None:
         if severity == "Safe":
             continue  # the report reader does not count these as changes
         for symbol in section.iterfind("header/library/symbol"):
-            for kind, text in _problems(symbol) or [("changed", "")]:
-                add(symbol.get("name"), Change(kind, severity, text))
+            for kind, text, problem_id in _problems(symbol) or [("changed", "", "")]:
+                add(symbol.get("name"), Change(kind, severity, text, None, problem_id))
     for section in report.iterfind(".//problems_with_types"):
         severity = section.get("severity")
         if severity == "Safe":
             continue
         for type_element in section.iterfind("header/type"):
-            problems = _problems(type_element) or [("changed", "")]
+            problems = _problems(type_element) or [("changed", "", "")]
+            type_name = type_element.get("name")
             for symbol in type_element.iterfind("affected/symbol"):
-                for kind, text in problems:
-                    add(symbol.get("name"), Change(kind, severity, text, type_element.get("name")))
+                for kind, text, problem_id in problems:
+                    add(symbol.get("name"), Change(kind, severity, text, type_name, problem_id))
 
 
 def _parse(document: Union[str, bytes], is_file: bool) -> SymbolChanges:
@@ -207,9 +212,49 @@ def changes_in_report(location: str) -> SymbolChanges:
 _DOCUMENTS = {"report": "report", "summary": "summary log"}
 
 
-def use_reason(symbol: Any, library: Any, sources: Any) -> tuple[str, Optional[str]]:
-    """The reason for using a changed `symbol` of `library`, and a note when the
-    details could not be read.
+# Problems of a binary report that change names or access in the source only:
+# the symbol, its layout and its calling convention stay as they were, so a
+# program built against the old version runs as before (a rebuild may need
+# its source changed).
+SOURCE_ONLY_PROBLEMS = frozenset(
+    {
+        "Renamed_Parameter",
+        "Renamed_Field",
+        "Enum_Member_Name",
+        "Method_Became_Private",
+        "Method_Became_Protected",
+        "Global_Data_Became_Private",
+        "Global_Data_Became_Protected",
+        "Field_Became_Private",
+        "Field_Became_Protected",
+    }
+)
+
+# How bad a change is, for the order of reasons: removed first, then by severity.
+_RANKS = {"High": 1, "Medium": 2, "Low": 3}
+UNKNOWN_RANK = 1  # details that could not be read count as a severe change
+
+
+def _rank(change: Change) -> int:
+    if change.kind == "removed" and change.severity is None:
+        return 0
+    return _RANKS.get(change.severity or "", UNKNOWN_RANK)
+
+
+@dataclass(frozen=True)
+class SymbolUse:
+    """Why a file's use of a changed symbol counts: the reason, a note when the
+    details could not be read, how bad the change is (0 removed, 1 High, 2
+    Medium, 3 Low) and whether it changes the source only."""
+
+    reason: str
+    note: Optional[str] = None
+    rank: int = UNKNOWN_RANK
+    source_only: bool = False
+
+
+def symbol_use(symbol: Any, library: Any, sources: Any) -> SymbolUse:
+    """The use of a changed `symbol` of `library`.
 
     `sources` are the file check's records {"library", "document", "location"}
     of where each library's changed symbols were read.
@@ -227,18 +272,23 @@ def use_reason(symbol: Any, library: Any, sources: Any) -> tuple[str, Optional[s
         None,
     )
     if source is None:
-        return f"{reason}, removed or changed", None
+        return SymbolUse(f"{reason}, removed or changed")
     location = source["location"]
     where = f"[{_DOCUMENTS[source['document']]}: {location}]"
     if source["document"] == "summary":
-        return f"{reason}: removed {where}", None
+        return SymbolUse(f"{reason}: removed {where}", rank=0)
     try:
         changes = changes_in_report(location).get(symbol) if isinstance(symbol, str) else None
     except ReportUnavailable as error:
-        return (
+        return SymbolUse(
             f"{reason}, removed or changed {where}",
             f"the changes in {location} could not be read again for details: {error}",
         )
     if not changes:
-        return f"{reason}, removed or changed {where}", None
-    return f"{reason}: {'; '.join(change.describe() for change in changes)} {where}", None
+        return SymbolUse(f"{reason}, removed or changed {where}")
+    text = f"{reason}: {'; '.join(change.describe() for change in changes)} {where}"
+    rank = min(map(_rank, changes))
+    if all(change.problem_id in SOURCE_ONLY_PROBLEMS for change in changes):
+        note = "; this changes the source only, not the binary interface"
+        return SymbolUse(text + note, rank=rank, source_only=True)
+    return SymbolUse(text, rank=rank)

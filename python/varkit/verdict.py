@@ -89,15 +89,19 @@ def _type_name(file_type: Any) -> str:
 
 
 def _library_findings(entry: FileRecord, verdict: Verdict) -> None:
+    uses = []
     for record in entry.get("affected_symbols", []):
-        from varkit.symbol_changes import use_reason  # reads reports: only when needed
+        from varkit.symbol_changes import symbol_use  # reads reports: only when needed
 
-        reason, note = use_reason(
+        use = symbol_use(
             record.get("symbol"), record.get("library"), entry.get("changed_symbols_from")
         )
-        verdict.affected.append(reason)
-        if note and note not in verdict.notes:
-            verdict.notes.append(note)
+        uses.append(use)
+        if use.note and use.note not in verdict.notes:
+            verdict.notes.append(use.note)
+    # The worst change first: a removed symbol, then by severity.
+    for use in sorted(uses, key=lambda use: use.rank):
+        (verdict.maybe if use.source_only else verdict.affected).append(use.reason)
     for library, location, error in (e for e in entry.get("report_unreadable", []) if len(e) == 3):
         verdict.not_checked.append(
             f"the report of {library} could not be read ({location}: {error})"
