@@ -399,3 +399,20 @@ def test_ctrl_c_on_a_terminal_says_how_far_the_run_got(terminal, tmp_path):
     reached = sum(1 for entry in result["library"] if "interrupted" not in entry)
     assert f"varkit: interrupted by SIGINT after {reached} checked files" in screen
     assert "status=" in screen and "Traceback" not in screen
+
+
+def test_links_to_directories_are_followed_once_each(tmp_path):
+    app = tmp_path / "app"
+    (app / "releases" / "v3").mkdir(parents=True)
+    (app / "releases" / "v3" / "run.sh").write_text("#!/bin/sh\n")
+    (app / "current").symlink_to("releases/v3")  # inside the target: checked once, as itself
+    outside = tmp_path / "shared-tools"
+    outside.mkdir()
+    (outside / "tool.sh").write_text("#!/bin/sh\n")
+    (app / "tools").symlink_to(outside)  # outside: walked through the link
+    (outside / "back").symlink_to(app)  # a loop back into the target
+    (outside / "self").symlink_to(".")  # a loop onto itself
+    status, out, err = run(*ABI, "--check-local", str(app))
+    listed = [entry["dest_file"] for entry in parsed(out)["library"]]
+    assert listed == [str(app / "releases" / "v3" / "run.sh"), str(app / "tools" / "tool.sh")]
+    assert status == 0 and "Traceback" not in err

@@ -185,13 +185,21 @@ def file_problem(path: str) -> Optional[str]:
     return None
 
 
-def unreadable_directories(top: str) -> list[tuple[str, str]]:
-    """(directory, reason) for each directory under ``top`` the walk cannot list."""
+def walk_facts(top: str) -> tuple[list[tuple[str, str]], list[str]]:
+    """What a walk of ``top`` passes by: (directory, reason) for each directory
+    it cannot list, and the symbolic links to directories, which it does not enter."""
     errors: list[OSError] = []
+    links = []
     for directory, subdirectories, _ in os.walk(top, onerror=errors.append):
         if os.path.abspath(directory) == "/" == os.path.abspath(top):
             subdirectories[:] = [d for d in subdirectories if d not in PSEUDO_FILESYSTEMS]
-    return [(str(error.filename), error.strerror or str(error)) for error in errors]
+        links += [
+            os.path.join(directory, name)
+            for name in subdirectories
+            if os.path.islink(os.path.join(directory, name))
+        ]
+    unreadable = [(str(error.filename), error.strerror or str(error)) for error in errors]
+    return unreadable, sorted(links)
 
 
 def count_files(target: str) -> int:
@@ -225,6 +233,7 @@ class Run:
         self._started = 0.0
         self._current: Optional[tuple[str, FileRecord]] = None
         self._pending: list[tuple[str, str]] = []
+        self._walked: dict[str, set[str]] = {}  # per check kind, the real directories walked
         self._printed = LabelledStream(self._terminal or sys.stderr)
 
     def check(self, kinds: Sequence[str]) -> None:
@@ -253,15 +262,33 @@ class Run:
 
     def _check_target(self, impactor: Any, kind: str, target: str) -> None:
         if os.path.isdir(target):
+            self._walked.setdefault(kind, set()).add(os.path.realpath(target))
             impactor.search_source_for_dest_dir(self.location, target, self.result, kind)
-            for directory, reason in unreadable_directories(target):
+            unreadable, links = walk_facts(target)
+            for directory, reason in unreadable:
                 self.result["library"].append(
                     {"dest_file": directory, "check_type": kind, "walk_error": [reason]}
                 )
+            self._follow_directory_links(kind, links)
         else:
             file_map: FileRecord = {}
             impactor.search_source_for_dest_file(self.location, target, file_map, kind)
             self.result["library"].append(file_map)
+
+    def _follow_directory_links(self, kind: str, links: list[str]) -> None:
+        """A link to a directory inside a target (app/current -> releases/v3) is
+        walked as a target of its own, right after this one, unless the real
+        directory is, or lies inside, one walked already: each real directory
+        is checked once, and a loop of links ends."""
+        walked = self._walked[kind]
+        follow = []
+        for link in links:
+            real = os.path.realpath(link)
+            if any(real == done or real.startswith(done.rstrip("/") + "/") for done in walked):
+                continue
+            walked.add(real)
+            follow.append((kind, link))
+        self._pending[1:1] = follow
 
     def _guarded(self, original: Callable[..., Any]) -> Callable[..., Any]:
         """The per-file check, with its failures kept to the file that met them."""
