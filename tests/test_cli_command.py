@@ -173,6 +173,17 @@ def test_undecodable_file_names_round_trip(tmp_path):
     )
 
 
+def test_a_program_whose_name_is_not_utf8_is_really_checked(tmp_path):
+    program = os.fsencode(str(tmp_path)) + b"/tr\xffue"
+    shutil.copy("/bin/true", program)
+    status, out, err = run(*ABI, "--check-local", str(tmp_path))
+    (entry,) = parsed(out)["library"]
+    assert os.fsencode(entry["dest_file"]) == program
+    assert entry["verdict"] == "not affected", entry["reasons"]
+    assert any(lib.startswith("libc.so") for lib in entry["library_found_at"])
+    assert status == 0 and "Traceback" not in err
+
+
 def _drop_capabilities():
     if os.geteuid() != 0 or shutil.which("setpriv") is None:
         pytest.skip("needs root and setpriv to run without the right to read every file")

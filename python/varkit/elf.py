@@ -409,7 +409,8 @@ def _read_facts(path: Any) -> _ObjectFacts:
     raw: Any = None
     if _elf is not None and isinstance(path, str):
         try:
-            raw = _elf.read(path)
+            # As bytes: a name that is not UTF-8 reaches the reader unchanged.
+            raw = _elf.read(os.fsencode(path))
         except (OSError, ValueError, UnicodeError):
             raw = None
     if raw is False:
