@@ -300,6 +300,10 @@ class Run:
             problem = file_problem(path) if isinstance(path, str) else None
             try:
                 passed = original(search, path, file_map, check_type)
+                if check_type == "ABI" and not problem:
+                    from varkit import py_imports
+
+                    py_imports.record_unresolved(search, path, file_map)
             except Exception as exc:
                 file_map.setdefault("dest_file", path)
                 file_map.setdefault("check_failed", []).append(
@@ -311,6 +315,7 @@ class Run:
                 file_map.setdefault("check_type", check_type)
                 if problem:
                     file_map.setdefault("file_unreadable", []).append(problem)
+
             self._current = None
             self._printed.label(None)
             return passed

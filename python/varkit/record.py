@@ -94,6 +94,7 @@ FileRecord = TypedDict(
         "file_unreadable": List[str],
         "walk_error": List[str],
         "interrupted": List[str],
+        "py_imports_unresolved": List[List[Any]],  # [module, result document or None]
         "verdict": str,
         "reasons": List[str],
         "notes": List[str],
@@ -109,6 +110,7 @@ COMMAND_KEYS = frozenset(
         "file_unreadable",
         "walk_error",
         "interrupted",
+        "py_imports_unresolved",
         "verdict",
         "reasons",
         "notes",

@@ -208,6 +208,14 @@ def judge(entry: FileRecord, check_type: str, remote: bool, file_type: Optional[
         verdict.maybe.append(
             f"calls {record.get('function')}, changed in package {record.get('package')}"
         )
+    for module, document in _pairs(entry.get("py_imports_unresolved", [])):
+        if document:
+            verdict.not_checked.append(
+                f"imports {module}, which is not installed here, while the results list "
+                f"changed functions in {document}: install it to check this script's uses"
+            )
+        else:
+            verdict.notes.append(f"imports {module}, which is not installed here: not followed")
     for package, diff in _pairs(entry.get("rpm_conf_diff", [])):
         if isinstance(diff, dict) and diff.get("config_diffs"):
             verdict.maybe.append(
