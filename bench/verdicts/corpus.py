@@ -318,4 +318,35 @@ PAIRS: list[Pair] = [
             Program("counter_abi_user", "int main() { return counter_abi(); }\n"),
         ],
     ),
+    Pair(
+        "libvkname",
+        "vkname",
+        "vkname.h",
+        ("libvkname.so.1", "libvkname.so.1"),
+        "c",
+        Version(
+            "struct span { int first; int count; };\n"
+            "int name_len(const char *text, int limit);\nint name_total(struct span *s);\n",
+            '#include "vkname.h"\n#include <string.h>\n'
+            "int name_len(const char *text, int limit) { int n = (int)strlen(text); "
+            "return n < limit ? n : limit; }\n"
+            "int name_total(struct span *s) { return s->first + s->count; }\n",
+        ),
+        # Only names change: a parameter and a field. The binary interface stays.
+        Version(
+            "struct span { int first; int length; };\n"
+            "int name_len(const char *s, int max);\nint name_total(struct span *s);\n",
+            '#include "vkname.h"\n#include <string.h>\n'
+            "int name_len(const char *s, int max) { int n = (int)strlen(s); "
+            "return n < max ? n : max; }\n"
+            "int name_total(struct span *s) { return s->first + s->length; }\n",
+        ),
+        [
+            Program("name_len_user", 'int main(void) { return name_len("abc", 2) - 2; }\n'),
+            Program(
+                "name_total_user",
+                "int main(void) { struct span s = {1, 2}; return name_total(&s) - 3; }\n",
+            ),
+        ],
+    ),
 ]

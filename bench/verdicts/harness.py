@@ -276,10 +276,10 @@ def varkit_side(out: Path) -> None:
 
 
 def run_varkit(out: Path, installed: Path) -> dict:
-    env = {
-        **os.environ,
-        "PYTHONPATH": f"{ROOT / 'python'}{os.pathsep}{os.environ.get('PYTHONPATH', '')}",
-    }
+    env = dict(os.environ)
+    # The working tree when it holds an in-place build (make inplace), else the installed varkit.
+    if any((ROOT / "python" / "varkit").glob("impactor*.so")):
+        env["PYTHONPATH"] = f"{ROOT / 'python'}{os.pathsep}{os.environ.get('PYTHONPATH', '')}"
     python = os.environ.get("PYTHON", str(ROOT / ".venv" / "bin" / "python"))
     subprocess.run(
         [
@@ -383,7 +383,16 @@ HEADINGS = (
     "run with 2.0",
     "agreement",
 )
-KINDS = ("both affected", "both clean", "only varkit affected", "only abicompat affected")
+KINDS = (
+    "both affected",
+    "both clean",
+    "varkit review, abicompat clean",
+    "only varkit affected",
+    "only abicompat affected",
+)
+# Kinds where the two agree: "maybe affected" (review the source) is no
+# incompatibility, and abicompat has no such verdict.
+AGREEING = KINDS[:3]
 
 
 def assess(out: Path, pair: Pair, program_name: str, mine: dict, theirs: dict) -> dict:
@@ -398,19 +407,23 @@ def assess(out: Path, pair: Pair, program_name: str, mine: dict, theirs: dict) -
         / REPORT_DIR
         / "compat_report.xml"
     )
-    v_affected = mine["verdict"] in ("affected", "maybe affected")
+    v_affected = mine["verdict"] == "affected"
+    v_review = mine["verdict"] == "maybe affected"
+    theirs_affected = theirs["verdict"] == "affected"
     if theirs["verdict"] == "error":
         kind = "abicompat error"
-    elif v_affected == (theirs["verdict"] == "affected"):
+    elif v_review and not theirs_affected:
+        kind = KINDS[2]
+    elif v_affected == theirs_affected:
         kind = KINDS[0] if v_affected else KINDS[1]
     else:
-        kind = KINDS[2] if v_affected else KINDS[3]
+        kind = KINDS[3] if v_affected else KINDS[4]
     ends = run_with(out, pair, program)
     return {
         "package": pair.package,
         "program": program_name,
         "kind": kind,
-        "varkit": "affected" if v_affected else "clean",
+        "varkit": "affected" if v_affected else "review" if v_review else "clean",
         "abicompat": theirs["verdict"],
         "hows": sorted({m["how"] for m in mine["map"].get("symbol_matches", [])}),
         "ends": ends,
@@ -453,7 +466,7 @@ def compare(out: Path, varkit: dict, abicompat: dict[str, dict]) -> tuple[str, b
             entry["missed"] = bool(entry["listed"]) and entry["varkit"] == "clean"
             entries.append(entry)
             if (
-                entry["kind"] not in KINDS[:2]
+                entry["kind"] not in AGREEING
                 or entry["missed"]
                 or (entry["kind"] == "both clean" and entry["runs"] != "same")
             ):
