@@ -189,3 +189,12 @@ def test_tables_show_cxx_names_as_cxxfilt_demangles_them():
     for shown in expected:
         assert f"uses {shown} of libgeo.so.1" in full
     assert "_ZN3geo" in report_output.render_json(result)  # JSON keeps the symbol's own name
+    result["library"][0]["affected_symbols"] = [
+        {"library": "libgeo.so.1", "package": "libgeo", "symbol": names[0]},
+        {"library": "libgeo.so.1", "package": "libgeo", "symbol": names[1] + "@@GEO_1"},
+        {"library": "libgeo.so.1", "package": "libgeo", "symbol": names[2]},
+    ]
+    report_output.add_demangled(result)
+    records = json.loads(report_output.render_json(result))["library"][0]["affected_symbols"]
+    assert [r["symbol"] for r in records] == [names[0], names[1] + "@@GEO_1", names[2]]
+    assert [r.get("demangled") for r in records] == [expected[0], expected[1], None]

@@ -536,6 +536,8 @@ def _report(
         sys.stderr.write(f"{command_line.PROG}: internal error ({run.error}); {BUG_HINT}\n")
     if options.only is not None:
         result["library"] = [e for e in result["library"] if e.get("verdict") in options.only]
+    with contextlib.suppress(Exception):
+        report_output.add_demangled(result)
     text = ""
     if options.format == "table":
         with contextlib.suppress(Exception):

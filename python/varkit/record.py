@@ -29,10 +29,14 @@ class ChangesSource(TypedDict):
     location: str
 
 
-class AffectedSymbol(TypedDict):
+class _AffectedSymbolKeys(TypedDict):
     library: str
     package: str
     symbol: str  # as the report spells it
+
+
+class AffectedSymbol(_AffectedSymbolKeys, total=False):
+    demangled: str  # the C++ name as c++filt writes it, added by the `varkit` command
 
 
 class SymbolMatch(TypedDict):

@@ -13,7 +13,7 @@ import json
 import re
 import shutil
 import subprocess
-from typing import Any, Callable, Optional
+from typing import Any, Callable, Iterable, Optional
 
 from varkit.record import CheckResult
 
@@ -50,29 +50,49 @@ def _readable(text: str) -> str:
     return _UNPRINTABLE.sub(shown, text)
 
 
+def demangled_names(names: Iterable[str]) -> dict[str, str]:
+    """Mangled C++ name -> its demangled form, by one run of c++filt; empty where
+    c++filt is not installed or fails."""
+    wanted = sorted(set(names))
+    if not wanted or not shutil.which("c++filt"):
+        return {}
+    try:
+        done = subprocess.run(
+            ["c++filt"],
+            input="\n".join(wanted) + "\n",
+            capture_output=True,
+            text=True,
+            timeout=60,
+        )
+    except (OSError, subprocess.SubprocessError):
+        return {}
+    lines = done.stdout.splitlines()
+    if done.returncode != 0 or len(lines) != len(wanted):
+        return {}
+    return {name: plain for name, plain in zip(wanted, lines) if plain and plain != name}
+
+
 def demangler(texts: list[str]) -> Callable[[str], str]:
-    """Replaces the C++ symbol names in a text by their demangled form, all of
-    them found in ``texts`` demangled by one run of c++filt; names stay as they
-    are where c++filt is not installed or fails."""
-    names = sorted({name for text in texts for name in _MANGLED.findall(text)})
-    plain: dict[str, str] = {}
-    if names and shutil.which("c++filt"):
-        try:
-            done = subprocess.run(
-                ["c++filt"],
-                input="\n".join(names) + "\n",
-                capture_output=True,
-                text=True,
-                timeout=60,
-            )
-            lines = done.stdout.splitlines()
-            if done.returncode == 0 and len(lines) == len(names):
-                plain = {n: d for n, d in zip(names, lines) if d and d != n}
-        except (OSError, subprocess.SubprocessError):
-            pass
+    """Replaces the C++ symbol names in a text by their demangled form (all of
+    those in ``texts`` demangled at once); names stay where that fails."""
+    plain = demangled_names(name for text in texts for name in _MANGLED.findall(text))
     if not plain:
         return lambda text: text
     return lambda text: _MANGLED.sub(lambda m: plain.get(m.group(), m.group()), text)
+
+
+def add_demangled(result: CheckResult) -> None:
+    """Each affected C++ symbol of the JSON result gains its demangled name beside it."""
+    records = [r for e in result["library"] for r in e.get("affected_symbols", [])]
+
+    def base(record: Any) -> str:
+        # The name without its symbol version (name@VER): what c++filt reads.
+        return str(record.get("symbol", "")).partition("@")[0]
+
+    plain = demangled_names(base(r) for r in records if base(r).startswith("_Z"))
+    for record in records:
+        if base(record) in plain:
+            record["demangled"] = plain[base(record)]
 
 
 def _texts(result: CheckResult) -> list[str]:
