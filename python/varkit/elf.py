@@ -39,6 +39,7 @@ __all__ = [
     "get_undefined_symbols_from_file",
     "is_32bit_file",
     "locate_library",
+    "unloadable_copies",
 ]
 
 T = TypeVar("T")
@@ -517,3 +518,24 @@ def locate_library(name: str, requester: Any = None) -> str:
     """Path of the library ``name`` as the loader would find it for ``requester``, or ""."""
     facts = _dependency_facts_of(requester) if isinstance(requester, str) and requester else None
     return next(_library_candidates(name, facts, requester), "")
+
+
+def unloadable_copies(name: str, requester: str) -> list[str]:
+    """Copies of ``name`` where the loader looks for it for the ELF file
+    ``requester`` that it passes over: of another ELF class or machine."""
+    facts = _dependency_facts_of(requester)
+    if facts is None or not isinstance(name, str) or not name or "/" in name:
+        return []
+    origin = os.path.dirname(os.path.realpath(requester))
+    copies: list[str] = []
+    for directory in libpath.search_dirs(facts[3], facts[4], origin):
+        candidate = os.path.join(directory, name)
+        real = os.path.realpath(candidate)
+        if (
+            _is_regular_file(candidate)
+            and _facts(candidate).link is not None
+            and not _same_abi(candidate, facts[0], facts[1])
+            and real not in (os.path.realpath(c) for c in copies)
+        ):
+            copies.append(candidate)
+    return copies

@@ -239,8 +239,9 @@ def find_reqed_rpms(path: str) -> list[str] | None:
         return None
     packages: list[str] = []
     for lib in facts[2]:
-        owners = map(index.owner, _library_candidates(lib, facts, path))
-        found = next((owner for owner in owners if owner), "")
+        # The owner of the copy the loader loads, not of any copy further along its search.
+        loaded = next(_library_candidates(lib, facts, path), "")
+        found = index.owner(loaded) if loaded else ""
         if not found:
             ABI_LOG(3, f"{path}: no package found for {lib}")
         elif found not in packages:

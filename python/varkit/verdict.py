@@ -107,10 +107,20 @@ def _library_findings(entry: FileRecord, verdict: Verdict) -> None:
             f"the report of {library} could not be read ({location}: {error})"
         )
     for library in entry.get("req_libs_not_found", []):
-        verdict.not_checked.append(
-            f"{library} is not installed (looked for under /lib64 and /lib, in the file's "
-            "RPATH/RUNPATH and in the loader's directories)"
-        )
+        from varkit.elf import unloadable_copies
+
+        path = entry.get("dest_file")
+        others = unloadable_copies(library, path) if isinstance(path, str) else []
+        if others:
+            verdict.not_checked.append(
+                f"{library} cannot be loaded: the copies where the loader looks "
+                f"({', '.join(others)}) are of another ELF class or machine than this file"
+            )
+        else:
+            verdict.not_checked.append(
+                f"{library} is not where the loader looks for it (the file's RPATH/RUNPATH, "
+                "the directories of ld.so.conf, the standard and multiarch directories)"
+            )
     for library in entry.get("libname_refused", []):
         verdict.not_checked.append(
             f"the required library name {library} is not a plain file name: no report was "

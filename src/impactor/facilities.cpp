@@ -100,4 +100,14 @@ std::optional<py::object> load_json_document(const Globals &g, const py::object 
     return std::nullopt;
 }
 
+py::object located_library(const Globals &g, py::handle libname, py::handle requester) {
+    return g.get("locate_library")(libname, requester);
+}
+
+py::object library_owner(const Globals &g, py::handle libname, py::handle requester) {
+    py::object found = located_library(g, libname, requester);
+    return g.get("get_pkgname_by_libname")(
+        truthy(found) ? found : py::reinterpret_borrow<py::object>(libname));
+}
+
 }  // namespace varkit::impactor

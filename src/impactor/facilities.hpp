@@ -86,6 +86,16 @@ private:
 // json.loads of the whole text of a local file, read as UTF-8 text.
 py::object read_json_file(const Globals &g, py::handle path);
 
+// The path the dynamic loader would load for `libname` required by `requester`
+// (locate_library: the requester's RPATH/RUNPATH, ld.so.conf, the default
+// directories; objects of the requester's class and machine only), or "".
+py::object located_library(const Globals &g, py::handle libname, py::handle requester);
+
+// The package owning the copy of `libname` the loader would load for
+// `requester` (get_pkgname_by_libname of that path; of the bare name where no
+// copy is found).
+py::object library_owner(const Globals &g, py::handle libname, py::handle requester);
+
 // The JSON document at `path`: fetched when it is a URL that answers, else read
 // from the local file. Without a path, logs `label` + path + " is not found."
 // (level 3); with a path that leads nowhere, `label` + path + " is lost."

@@ -145,7 +145,7 @@ bool check_libraries(const Globals &g, const py::object &search, const py::objec
         }
         if (truthy(total_symbols) && truthy(used_symbols)) {
             py::object table = symbol_table(g);
-            py::object package = g.get("get_pkgname_by_libname")(lib);
+            py::object package = library_owner(g, lib, dest_file);
             py::object affected =
                 g.get("find_symbols_in_file")(total_symbols, library_dict, package, lib, table,
                                               py::arg("symbol_list") = used_symbols);

@@ -98,18 +98,21 @@ bool is_plain_file_name(const py::object &libname) {
     return name.find('/') == std::string::npos && name != "." && name != "..";
 }
 
-// Where the loader would find a library installed outside /lib64 and /lib
-// (multiarch directories, the file's RPATH/RUNPATH, ld.so.conf), or None.
-// Such a find is recorded, since the result tree may name the library after
-// the distribution's layout.
-py::object located_elsewhere(const Globals &g, const py::object &libname,
-                             const py::object &library_dict) {
+// The copy of the library the loader would load for the checked file. One
+// found outside /lib64 and /lib (multiarch directories, the file's
+// RPATH/RUNPATH, ld.so.conf) is recorded, since the result tree may name the
+// library after the distribution's layout.
+py::object located(const Globals &g, const py::object &libname, const py::object &library_dict) {
     py::object requester = library_dict.attr("get")(py::str(key::dest_file));
-    py::object found = g.get("locate_library")(libname, requester);
+    py::object found = located_library(g, libname, requester);
     if (!truthy(found)) {
         return py::none();
     }
-    library_dict.attr("setdefault")(py::str(key::library_found_at), py::dict())[libname] = found;
+    py::object directory = g.get("os").attr("path").attr("dirname")(found);
+    if (!directory.equal(py::str("/lib64")) && !directory.equal(py::str("/lib"))) {
+        library_dict.attr("setdefault")(py::str(key::library_found_at), py::dict())[libname] =
+            found;
+    }
     return found;
 }
 
@@ -126,19 +129,16 @@ py::object get_xml_report_path(const Globals &g, py::object libname, py::object 
     }
     const bool is_url = is_url_reachable(g, search_local_or_url);
 
-    py::object candidate = concat(py::str("/lib64/"), libname);
-    if (!path_exists(g, candidate)) {
-        candidate = concat(py::str("/lib/"), libname);
-        if (!path_exists(g, candidate)) {
-            candidate = located_elsewhere(g, libname, library_dict);
-        }
-        if (candidate.is_none()) {
-            append_under(library_dict, key::req_libs_not_found, libname);
-            return py::none();
-        }
+    // The loader's own search decides which copy is checked: a copy in /lib64
+    // or /lib that the loader would not load (another ELF class, or one the
+    // file's RUNPATH comes before) is not the library the file runs with.
+    py::object candidate = located(g, libname, library_dict);
+    if (candidate.is_none()) {
+        append_under(library_dict, key::req_libs_not_found, libname);
+        return py::none();
     }
     InstalledLibrary library;
-    library.package = g.get("get_pkgname_by_libname")(libname);
+    library.package = g.get("get_pkgname_by_libname")(candidate);
     library.soname = g.get("get_soname_from_lib")(candidate);
 
     py::object directory_name = truthy(library.soname) ? library.soname : libname;

@@ -40,8 +40,8 @@ py::object get_removed_symbols_from_summary(const Globals &g, py::object summary
                 log(g, 3, text("lib_soname_ver_change: ", library_name));
                 py::object change = library[py::str("lib_soname_ver_change")];
                 py::dict record;
-                record[key::soname_change::pkg_name] =
-                    g.get("get_pkgname_by_libname")(library_name);
+                record[key::soname_change::pkg_name] = library_owner(
+                    g, library_name, library_dict.attr("get")(py::str(key::dest_file)));
                 record[key::soname_change::old_name] = change[py::int_(0)];
                 record[key::soname_change::new_name] = change[py::int_(1)];
                 append_under(library_dict, key::lib_soname_ver_change, record);
