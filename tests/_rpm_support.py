@@ -173,7 +173,29 @@ def install_tree(arch: str, workdir: Path, version: str = "1.0") -> RpmTree:
     done = tree.rpm("-i", "--nodeps", "--ignorearch", "--ignoreos", *map(str, rpms))
     if done.returncode != 0:
         raise RuntimeError(f"rpm -i failed: {done.stderr}")
+    add_system_libraries(arch, root)
     return tree
+
+
+# The system libraries the test programs need, and where this machine keeps them per arch.
+SYSTEM_LIBRARIES = ("libc.so.6", "libm.so.6", "libstdc++.so.6", "libgcc_s.so.1")
+SYSTEM_LIBRARY_DIRS = {
+    "x86_64": ("/lib/x86_64-linux-gnu", "/usr/lib/x86_64-linux-gnu"),
+    "aarch64": (f"{AARCH64_SYSROOT}/lib",),
+}
+
+
+def add_system_libraries(arch: str, root: Path) -> None:
+    """An image has its own C and C++ runtime: copies of this machine's (for
+    AArch64, the cross sysroot's) in the root's /usr/lib64, outside the database."""
+    libdir = root / "usr" / "lib64"
+    libdir.mkdir(parents=True, exist_ok=True)
+    for name in SYSTEM_LIBRARIES:
+        source = next(
+            (Path(d) / name for d in SYSTEM_LIBRARY_DIRS[arch] if (Path(d) / name).exists()), None
+        )
+        if source is not None and not (libdir / name).exists():
+            shutil.copy(source.resolve(), libdir / name)
 
 
 def write_report(arch: str, workdir: Path, results: Path) -> Path:

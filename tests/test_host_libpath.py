@@ -94,3 +94,47 @@ def test_ld_so_conf_includes_are_read(tmp_path):
     # includes in name order; the self-include stops at the depth limit
     assert found[:3] == [str(d) for d in dirs]
     assert libpath._unique_dirs(found) == [str(d) for d in dirs]
+
+
+@pytest.mark.parametrize("entry", ["ld.so.conf", "include", "runpath"])
+def test_an_image_root_is_searched_inside_itself(tmp_path, monkeypatch, entry):
+    import varkit
+
+    root = tmp_path / "image"
+    program, library = build(tmp_path / "build", tag="runpath")
+    target = root / "opt" / "vendor" / "lib"
+    target.mkdir(parents=True)
+    shutil.copy(library, target / "libdemo.so.1")
+    (root / "etc" / "ld.so.conf.d").mkdir(parents=True)
+    if entry == "ld.so.conf":
+        (root / "etc" / "ld.so.conf").write_text("/opt/vendor/lib\n")
+    elif entry == "include":
+        (root / "etc" / "ld.so.conf").write_text("include /etc/ld.so.conf.d/*.conf\n")
+        (root / "etc" / "ld.so.conf.d" / "vendor.conf").write_text("/opt/vendor/lib\n")
+    (root / "usr" / "bin").mkdir(parents=True)
+    placed = root / "usr" / "bin" / "prog"
+    if entry == "runpath":
+        # An absolute RUNPATH names a directory of the image, not of this machine.
+        subprocess.run(
+            [
+                "gcc",
+                "-o",
+                str(placed),
+                "-x",
+                "c",
+                "-",
+                "-x",
+                "none",
+                str(library),
+                "-Wl,--enable-new-dtags,-rpath,/opt/vendor/lib",
+            ],
+            input=b"int demo(void);\nint main(void) { return demo(); }\n",
+            check=True,
+        )
+    else:
+        shutil.copy(program, placed)
+        os.remove(program.parent / "lib" / "libdemo.so.1")  # not found through $ORIGIN
+    monkeypatch.setattr(varkit.conf, "rpm_root", str(root))
+    assert common.locate_library("libdemo.so.1", str(placed)) == str(target / "libdemo.so.1")
+    # This machine's own directories are not the image's.
+    assert all(d.startswith(str(root)) for d in libpath.loader_dirs())

@@ -312,6 +312,9 @@ def test_checkabi_with_rpm_package_names(trees, result_trees, tmp_path, arch):
     files = {Path(entry["dest_file"]).name: entry for entry in result["library"]}
     app, probe = files["vkapp"], files["vkprobe"]
     assert app["belong_to_rpm"] == "vkapp" and probe["belong_to_rpm"] == "vkapp"
+    # every library resolves inside the image, the C runtime of the program's own arch included
+    assert "req_libs_not_found" not in app and "req_libs_not_found" not in probe
+    assert all(str(tree.root) in path for path in app["library_found_at"].values())
     # the package directory of the report comes from rpm; libvkbeta has none
     # (the machine's libc and libstdc++ belong to no package of this database)
     assert [e for e in app["report_not_found"] if "vk" in e[1]] == [["libvkbeta", "libvkbeta.so.2"]]

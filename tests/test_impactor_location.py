@@ -34,6 +34,14 @@ def system(impactor, monkeypatch, log):
 
     def install(*files, listdir=os.listdir, **sonames):
         monkeypatch.setattr(impactor, "os", Installed(files, listdir))
+        # The loader's search, as far as these tests need it: /lib64, then /lib.
+        monkeypatch.setattr(
+            impactor,
+            "locate_library",
+            lambda name, requester=None: next(
+                (p for d in ("/lib64/", "/lib/") for p in [d + name] if p in files), ""
+            ),
+        )
         state.sonames.update(sonames)
 
     def soname(path):
@@ -41,7 +49,9 @@ def system(impactor, monkeypatch, log):
         return state.sonames.get(os.path.basename(path), "")
 
     monkeypatch.setattr(
-        impactor, "get_pkgname_by_libname", lambda name: "pkg-" + name.split(".")[0]
+        impactor,
+        "get_pkgname_by_libname",
+        lambda name: "pkg-" + os.path.basename(name).split(".")[0],
     )
     monkeypatch.setattr(impactor, "get_soname_from_lib", soname)
     state.install = install

@@ -12,6 +12,7 @@ from pathlib import Path
 
 import pytest
 
+from _rpm_support import add_system_libraries
 from conftest import EXAMPLES, needs_private_mounts
 
 HEADER = "int bfoo_open(int n);\nint bfoo_legacy(void);\n"
@@ -101,6 +102,7 @@ def bundle(tmp_path_factory):
     root = work / "root"
     _sh("rpm", "--root", root, "--initdb")
     _sh("rpm", "--root", root, "-i", "--nodeps", package)
+    add_system_libraries("x86_64", root)  # the image's own C library
     report = work / "results/compat_reports/bundler/libbfoo.so.1/1.0_to_2.0/compat_report.xml"
     descriptors = []
     for version, library in (("1.0", old), ("2.0", new)):
@@ -174,6 +176,9 @@ def test_a_library_found_through_runpath_is_checked_as_its_package(bundle):
     assert os.path.realpath(found) == os.path.realpath(_loader_resolves(program, "libbfoo.so.1"))
     assert entry["verdict"] == "affected", entry["reasons"]
     assert entry["reasons"][0].startswith("uses bfoo_legacy of libbfoo.so.1: removed")
+    # The image is the whole system: its libc is the one found, inside the root.
+    assert "req_libs_not_found" not in entry
+    assert entry["library_found_at"]["libc.so.6"] == str(bundle["root"] / "usr/lib64/libc.so.6")
     assert status == 8, err
 
 

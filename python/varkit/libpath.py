@@ -4,6 +4,10 @@ In the loader's order: the requesting object's DT_RPATH (only when it has no
 DT_RUNPATH), its DT_RUNPATH, the directories configured in /etc/ld.so.conf
 (with its ``include`` lines), then the standard and multiarch directories.
 ``$ORIGIN`` stands for the directory of the requesting object.
+
+An image root (``rpm_root`` of the configuration) is the whole system the
+files belong to: its ld.so.conf, its library directories and the absolute
+RPATH/RUNPATH entries of its objects are all read inside it.
 """
 
 from __future__ import annotations
@@ -32,7 +36,21 @@ _MULTIARCH_BASES = STANDARD_DIRS[:4]
 _MAX_INCLUDE_DEPTH = 8
 
 
-def _configured_dirs(path: str, depth: int = 0) -> list[str]:
+def image_root() -> str:
+    """The configured root of the system being checked, "" for this machine's own."""
+    from varkit import conf
+
+    root = str(getattr(conf, "rpm_root", "") or "")
+    root = os.path.normpath(root) if root else ""
+    return "" if root in ("", "/") else root
+
+
+def in_root(path: str, root: str) -> str:
+    """``path`` as the system under ``root`` sees it, on this machine's disk."""
+    return root + path if root and path.startswith("/") else path
+
+
+def _configured_dirs(path: str, root: str = "", depth: int = 0) -> list[str]:
     if depth > _MAX_INCLUDE_DEPTH:
         return []
     try:
@@ -47,13 +65,15 @@ def _configured_dirs(path: str, depth: int = 0) -> list[str]:
             continue
         if words[0] == "include":
             for pattern in words[1:]:
-                if not os.path.isabs(pattern):
+                if os.path.isabs(pattern):
+                    pattern = in_root(pattern, root)
+                else:
                     pattern = os.path.join(os.path.dirname(path), pattern)
                 for included in sorted(glob.glob(pattern)):
-                    dirs.extend(_configured_dirs(included, depth + 1))
+                    dirs.extend(_configured_dirs(included, root, depth + 1))
         elif words[0] != "hwcap":
             # "dir=type" entries of old configurations name the directory first.
-            dirs.extend(word.split("=", 1)[0] for word in words)
+            dirs.extend(in_root(word.split("=", 1)[0], root) for word in words)
     return dirs
 
 
@@ -68,21 +88,32 @@ def _unique_dirs(dirs: Iterable[str]) -> list[str]:
     return kept
 
 
-@functools.lru_cache(maxsize=1)
-def system_dirs() -> tuple[str, ...]:
-    """The standard directories with their multiarch subdirectories, present here."""
+@functools.lru_cache(maxsize=4)
+def _system_dirs(root: str) -> tuple[str, ...]:
     dirs: list[str] = []
     for base in _MULTIARCH_BASES:
+        base = in_root(base, root)
         dirs.append(base)
         dirs.extend(sorted(d for d in glob.glob(base + "/*-linux-*") if os.path.isdir(d)))
-    dirs.extend(STANDARD_DIRS[len(_MULTIARCH_BASES) :])
+    dirs.extend(in_root(d, root) for d in STANDARD_DIRS[len(_MULTIARCH_BASES) :])
     return tuple(_unique_dirs(dirs))
 
 
-@functools.lru_cache(maxsize=1)
+def system_dirs() -> tuple[str, ...]:
+    """The standard directories with their multiarch subdirectories, present here
+    (inside the image root when one is configured)."""
+    return _system_dirs(image_root())
+
+
+@functools.lru_cache(maxsize=4)
+def _loader_dirs(root: str) -> tuple[str, ...]:
+    configured = _configured_dirs(in_root(LD_SO_CONF, root), root)
+    return tuple(_unique_dirs(configured + list(_system_dirs(root))))
+
+
 def loader_dirs() -> tuple[str, ...]:
     """ld.so.conf's directories, then the system directories, each once."""
-    return tuple(_unique_dirs(_configured_dirs(LD_SO_CONF) + list(system_dirs())))
+    return _loader_dirs(image_root())
 
 
 def expand_origin(entry: str, origin: str) -> str:
@@ -90,7 +121,14 @@ def expand_origin(entry: str, origin: str) -> str:
 
 
 def search_dirs(rpath: Iterable[str], runpath: Iterable[str], origin: str) -> list[str]:
-    """Where the loader looks for the libraries of an object with these tags."""
+    """Where the loader looks for the libraries of an object with these tags.
+
+    ``origin`` is the object's directory on this machine's disk; an absolute
+    entry is read inside the image root."""
     runpath = [entry for entry in runpath if entry]
     own = runpath or [entry for entry in rpath if entry]
-    return [expand_origin(entry, origin) for entry in own] + list(loader_dirs())
+    root = image_root()
+    expanded = [
+        expand_origin(entry, origin) if "ORIGIN" in entry else in_root(entry, root) for entry in own
+    ]
+    return expanded + list(loader_dirs())

@@ -105,6 +105,9 @@ py::object located_library(const Globals &g, py::handle libname, py::handle requ
 }
 
 py::object library_owner(const Globals &g, py::handle libname, py::handle requester) {
+    if (requester.is_none()) {
+        return g.get("get_pkgname_by_libname")(libname);
+    }
     py::object found = located_library(g, libname, requester);
     return g.get("get_pkgname_by_libname")(
         truthy(found) ? found : py::reinterpret_borrow<py::object>(libname));

@@ -108,7 +108,7 @@ py::object located(const Globals &g, const py::object &libname, const py::object
     if (!truthy(found)) {
         return py::none();
     }
-    py::object directory = g.get("os").attr("path").attr("dirname")(found);
+    py::object directory = found.attr("rpartition")("/")[py::int_(0)];
     if (!directory.equal(py::str("/lib64")) && !directory.equal(py::str("/lib"))) {
         library_dict.attr("setdefault")(py::str(key::library_found_at), py::dict())[libname] =
             found;
