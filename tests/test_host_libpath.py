@@ -138,3 +138,63 @@ def test_an_image_root_is_searched_inside_itself(tmp_path, monkeypatch, entry):
     assert common.locate_library("libdemo.so.1", str(placed)) == str(target / "libdemo.so.1")
     # This machine's own directories are not the image's.
     assert all(d.startswith(str(root)) for d in libpath.loader_dirs())
+
+
+@pytest.mark.parametrize("token", ["$LIB", "${LIB}", "$PLATFORM"])
+def test_lib_and_platform_expand_as_the_loader_expands_them(tmp_path, token):
+    program, library = build(tmp_path, tag="runpath")
+    loader = "/lib64/ld-linux-x86-64.so.2"
+    if not os.path.exists(loader):
+        pytest.skip("no x86_64 loader")
+    # Where this machine's loader expands the token to, from its own debug output.
+    probe = tmp_path / "probe"
+    subprocess.run(
+        [
+            "gcc",
+            "-o",
+            str(probe),
+            "-x",
+            "c",
+            "-",
+            "-x",
+            "none",
+            str(library),
+            f"-Wl,--enable-new-dtags,-rpath,/probe/{token}/end",
+        ],
+        input=b"int demo(void);\nint main(void) { return demo(); }\n",
+        check=True,
+    )
+    debug = subprocess.run(
+        [loader, "--list", str(probe)], capture_output=True, text=True, env={"LD_DEBUG": "libs"}
+    ).stderr
+    expanded = debug.split("search path=/probe/", 1)[1].split("/end", 1)[0]
+    placed = tmp_path / "app" / "bin"
+    (placed / expanded).mkdir(parents=True)
+    shutil.copy(library, placed / expanded / "libdemo.so.1")
+    subprocess.run(
+        [
+            "gcc",
+            "-o",
+            str(placed / "prog"),
+            "-x",
+            "c",
+            "-",
+            "-x",
+            "none",
+            str(library),
+            f"-Wl,--enable-new-dtags,-rpath,$ORIGIN/{token}",
+        ],
+        input=b"int demo(void);\nint main(void) { return demo(); }\n",
+        check=True,
+    )
+    listed = subprocess.run(
+        [loader, "--list", str(placed / "prog")], capture_output=True, text=True
+    ).stdout
+    theirs = next(row for row in listed.splitlines() if "libdemo.so.1 =>" in row).split("=> ")[1]
+    theirs = theirs.split(" (")[0]
+    mine = common.locate_library("libdemo.so.1", str(placed / "prog"))
+    assert (
+        os.path.realpath(mine)
+        == os.path.realpath(theirs)
+        == str(placed / expanded / "libdemo.so.1")
+    )

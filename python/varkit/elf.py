@@ -505,7 +505,7 @@ def _library_candidates(name: str, facts: _LinkFacts | None, requester: Any) -> 
         directories: Iterable[str] = libpath.loader_dirs()
     else:
         origin = os.path.dirname(os.path.realpath(requester))
-        directories = libpath.search_dirs(facts[3], facts[4], origin)
+        directories = libpath.search_dirs(facts[3], facts[4], origin, facts[0], facts[1])
     for directory in directories:
         candidate = os.path.join(directory, name)
         if _is_regular_file(candidate) and (
@@ -528,7 +528,7 @@ def unloadable_copies(name: str, requester: str) -> list[str]:
         return []
     origin = os.path.dirname(os.path.realpath(requester))
     copies: list[str] = []
-    for directory in libpath.search_dirs(facts[3], facts[4], origin):
+    for directory in libpath.search_dirs(facts[3], facts[4], origin, facts[0], facts[1]):
         candidate = os.path.join(directory, name)
         real = os.path.realpath(candidate)
         if (

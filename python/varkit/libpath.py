@@ -15,7 +15,7 @@ from __future__ import annotations
 import functools
 import glob
 import os
-from typing import Iterable
+from typing import Any, Iterable, Optional
 
 LD_SO_CONF = "/etc/ld.so.conf"
 
@@ -120,15 +120,51 @@ def expand_origin(entry: str, origin: str) -> str:
     return entry.replace("${ORIGIN}", origin).replace("$ORIGIN", origin)
 
 
-def search_dirs(rpath: Iterable[str], runpath: Iterable[str], origin: str) -> list[str]:
+# e_machine -> (the loader's $PLATFORM, the multiarch triplet).
+_PLATFORMS = {
+    "EM_X86_64": ("x86_64", "x86_64-linux-gnu"),
+    "EM_386": ("i686", "i386-linux-gnu"),
+    "EM_AARCH64": ("aarch64", "aarch64-linux-gnu"),
+    "EM_ARM": ("v7l", "arm-linux-gnueabihf"),
+}
+
+
+def _lib_and_platform(
+    elfclass: Any, machine: Any, root: str
+) -> tuple[Optional[str], Optional[str]]:
+    """What $LIB and $PLATFORM stand for, for objects of this class and machine:
+    "lib/TRIPLET" where the system has that multiarch directory, else lib64 or lib."""
+    platform, triplet = _PLATFORMS.get(str(machine), (None, None))
+    if triplet and os.path.isdir(in_root(f"/lib/{triplet}", root)):
+        return f"lib/{triplet}", platform
+    if elfclass is None:
+        return None, platform
+    return ("lib64" if elfclass == 64 else "lib"), platform
+
+
+def _expand(entry: str, origin: str, lib: Optional[str], platform: Optional[str], root: str) -> str:
+    text = expand_origin(entry, origin)
+    for token, value in (("LIB", lib), ("PLATFORM", platform)):
+        if value is not None:
+            text = text.replace("${%s}" % token, value).replace("$" + token, value)
+    # An absolute entry (not from $ORIGIN) names a directory of the image.
+    return text if "ORIGIN" in entry else in_root(text, root)
+
+
+def search_dirs(
+    rpath: Iterable[str],
+    runpath: Iterable[str],
+    origin: str,
+    elfclass: Any = None,
+    machine: Any = None,
+) -> list[str]:
     """Where the loader looks for the libraries of an object with these tags.
 
-    ``origin`` is the object's directory on this machine's disk; an absolute
+    ``origin`` is the object's directory on this machine's disk; $LIB and
+    $PLATFORM take the values of the object's class and machine; an absolute
     entry is read inside the image root."""
     runpath = [entry for entry in runpath if entry]
     own = runpath or [entry for entry in rpath if entry]
     root = image_root()
-    expanded = [
-        expand_origin(entry, origin) if "ORIGIN" in entry else in_root(entry, root) for entry in own
-    ]
-    return expanded + list(loader_dirs())
+    lib, platform = _lib_and_platform(elfclass, machine, root)
+    return [_expand(entry, origin, lib, platform, root) for entry in own] + list(loader_dirs())
