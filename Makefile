@@ -7,7 +7,8 @@ PY := $(VENV)/bin/python
 # A real rpm database and AArch64 / 32-bit ARM objects in the tests. Foreign
 # objects are built with clang and Debian's cross libc and binutils: the gcc
 # cross compilers conflict with gcc-multilib.
-TARGET_PLATFORM_PACKAGES := rpm clang qemu-user \
+# AArch64 reports are written from abi-dumper's dumps of the objects themselves.
+TARGET_PLATFORM_PACKAGES := rpm clang qemu-user abi-dumper \
   binutils-aarch64-linux-gnu libc6-dev-arm64-cross libgcc-12-dev-arm64-cross libstdc++-12-dev-arm64-cross \
   binutils-arm-linux-gnueabihf libc6-dev-armhf-cross libgcc-12-dev-armhf-cross
 # The manual pages and the shell completion are tried in real man, bash and zsh under tmux.

@@ -18,7 +18,7 @@ suffix=""; [ "$arch" = x86_64 ] || suffix="-$arch"
 out="$(realpath -m "${1:-$root/bench/out/verdicts$suffix}")"
 python="${PYTHON:-$root/.venv/bin/python}"
 tools="gcc g++ c++filt readelf abi-compliance-checker abicompat unshare"
-[ "$arch" = x86_64 ] || tools="$tools clang clang++ $arch-linux-gnu-readelf qemu-$arch"
+[ "$arch" = x86_64 ] || tools="$tools clang clang++ $arch-linux-gnu-readelf qemu-$arch abi-dumper"
 for tool in $tools; do
     command -v "$tool" >/dev/null || { echo "$0: $tool is missing" >&2; exit 2; }
 done
