@@ -7,6 +7,12 @@ by varkit (varkit.elf.locate_library) and by glibc's loader run as a program
 code). The two agree when they name the same file (symbolic links resolved).
 
     .venv/bin/python bench/bench_loader.py [DIR ...]
+    .venv/bin/python bench/bench_loader.py --root SYSROOT --qemu ARCH [DIR ...]
+
+With --root the objects belong to a system image under SYSROOT (varkit's
+rpm_root): varkit searches inside it, and the loader is the image's own, run
+under qemu-user for a foreign ARCH (`qemu-ARCH -L SYSROOT LOADER --list`);
+paths the loader prints are inside the image. DIR defaults to SYSROOT/lib.
 
 Prints the counts (files, needed names, agreed, differed, loader failed) and
 every difference with both answers; exits 1 when any name differs.
@@ -46,13 +52,17 @@ def elf_objects(directories: list[str]) -> list[str]:
     return sorted(found)
 
 
+ROOT = ""  # the image root, "" for this machine
+LOADER_COMMANDS: list[list[str]] = [[loader] for loader in LOADERS]
+
+
 def loader_answer(path: str) -> dict[str, str] | None:
     """name -> path as the loader resolves it ("" for "not found"); None when
     no loader of this machine takes the file."""
-    for loader in LOADERS:
+    for command in LOADER_COMMANDS:
         try:
             done = subprocess.run(
-                [loader, "--list", path], capture_output=True, text=True, timeout=30
+                [*command, "--list", path], capture_output=True, text=True, timeout=30
             )
         except (OSError, subprocess.SubprocessError):
             continue
@@ -68,7 +78,10 @@ def loader_answer(path: str) -> dict[str, str] | None:
                 continue
             name, _, rest = line.strip().partition("=>")
             target = rest.strip()
-            answer[name.strip()] = "" if target.startswith("not found") else target.split(" (")[0]
+            found = "" if target.startswith("not found") else target.split(" (")[0]
+            if ROOT and found.startswith("/") and not found.startswith(ROOT + "/"):
+                found = ROOT + found  # the image's own path, on this machine's disk
+            answer[name.strip()] = found
         return answer
     return None
 
@@ -78,6 +91,22 @@ def same_file(a: str, b: str) -> bool:
 
 
 def main(argv: list[str]) -> int:
+    global ROOT, LOADER_COMMANDS
+    if "--root" in argv:
+        at = argv.index("--root")
+        ROOT = os.path.normpath(argv[at + 1])
+        del argv[at : at + 2]
+        import varkit
+
+        varkit.conf.rpm_root = ROOT
+        arch = "x86_64"
+        if "--qemu" in argv:
+            at = argv.index("--qemu")
+            arch = argv[at + 1]
+            del argv[at : at + 2]
+        loaders = sorted(glob.glob(os.path.join(ROOT, "lib", "ld-linux*.so.*")))
+        LOADER_COMMANDS = [[f"qemu-{arch}", "-L", ROOT, loader] for loader in loaders]
+        argv = argv or [os.path.join(ROOT, "lib")]
     directories = argv or DEFAULT_DIRS
     started = time.monotonic()
     files = elf_objects(directories)

@@ -250,3 +250,44 @@ def test_this_machines_programs_resolve_as_the_loader_resolves_them():
             assert os.path.realpath(mine) == os.path.realpath(theirs), (program, name)
             compared += 1
     assert compared >= len(programs)
+
+
+SYSROOT = Path("/usr/aarch64-linux-gnu")
+
+
+@pytest.mark.skipif(
+    shutil.which("qemu-aarch64") is None or not (SYSROOT / "lib/ld-linux-aarch64.so.1").exists(),
+    reason="needs qemu-aarch64 and Debian's AArch64 sysroot",
+)
+def test_an_aarch64_sysroot_resolves_as_its_own_loader_resolves_it(monkeypatch):
+    import varkit
+    from varkit import elf
+
+    monkeypatch.setattr(varkit.conf, "rpm_root", str(SYSROOT))
+    libraries = [p for p in sorted((SYSROOT / "lib").glob("lib*.so.*")) if not p.is_symlink()]
+    compared = 0
+    for library in libraries[:20]:
+        listed = subprocess.run(
+            [
+                "qemu-aarch64",
+                "-L",
+                str(SYSROOT),
+                str(SYSROOT / "lib/ld-linux-aarch64.so.1"),
+                "--list",
+                str(library),
+            ],
+            capture_output=True,
+            text=True,
+        ).stdout
+        for line in listed.splitlines():
+            name, arrow, right = line.strip().partition(" => ")
+            if not arrow or right.startswith("not found") or "/" in name:
+                continue  # a needed path (the loader itself) is not looked up
+            theirs = right.split(" (", 1)[0]
+            if not theirs.startswith(f"{SYSROOT}/"):
+                theirs = f"{SYSROOT}{theirs}"  # the image's path, on this machine's disk
+            assert os.path.realpath(elf.locate_library(name, str(library))) == os.path.realpath(
+                theirs
+            ), (library, name)
+            compared += 1
+    assert compared >= 10
