@@ -427,3 +427,52 @@ def test_links_to_directories_are_followed_once_each(tmp_path):
     listed = [entry["dest_file"] for entry in parsed(out)["library"]]
     assert listed == [str(app / "releases" / "v3" / "run.sh"), str(app / "tools" / "tool.sh")]
     assert status == 0 and "Traceback" not in err
+
+
+@pytest.mark.parametrize("document", ["summary.log", "conf_diff.json"])
+def test_a_result_document_that_is_a_fifo_is_not_waited_for(tmp_path, document):
+    tree = tmp_path / "results"
+    shutil.copytree(RESULTS, tree)
+    (tree / document).unlink()
+    os.mkfifo(tree / document)
+    # The configuration check reads the configured tree; the ABI check is pointed at it.
+    kinds = (
+        ("--checkabi", "--with-symbol", "--search-local", str(tree))
+        if document == "summary.log"
+        else ("--checkconf",)
+    )
+    started = time.monotonic()
+    status, out, err = run(
+        *kinds,
+        "--check-local",
+        "/bin/true",
+        env={"VARKIT_CONF": str(_conf(tmp_path, tree))},
+    )
+    assert time.monotonic() - started < 60
+    (entry,) = parsed(out)["library"]
+    assert entry["verdict"] == "not checked", entry["reasons"]
+    assert any("not a regular file" in reason for reason in entry["reasons"])
+    assert status & 1 and "Traceback" not in err
+
+
+def _conf(tmp_path, tree):
+    conf = tmp_path / "varkit.conf"
+    conf.write_text(f"[varkit]\ndefault_compat_search_dir = {tree}\n")
+    return conf
+
+
+@pytest.mark.parametrize("link", ["loop", "broken"])
+def test_a_report_directory_that_is_a_bad_link_is_not_checked(tmp_path, link):
+    tree = tmp_path / "results"
+    shutil.copytree(RESULTS, tree)
+    from varkit.common import get_pkgname_by_libname
+
+    package = get_pkgname_by_libname("libc.so.6")
+    directory = tree / "compat_reports" / package / "libc.so.6"
+    directory.parent.mkdir(parents=True)
+    directory.symlink_to(directory if link == "loop" else tmp_path / "gone")
+    status, out, err = run(*ABI[:2], "--search-local", str(tree), "--check-local", "/bin/true")
+    (entry,) = parsed(out)["library"]
+    assert entry["verdict"] == "not checked", entry["reasons"]
+    assert any("broken symbolic link or a loop" in reason for reason in entry["reasons"])
+    assert status & 1

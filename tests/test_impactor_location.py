@@ -18,7 +18,7 @@ class Installed:
         self.files = set(files)
         self.listdir = listdir
         self.path = types.SimpleNamespace(
-            exists=self._exists, isdir=os.path.isdir, join=os.path.join
+            exists=self._exists, isdir=os.path.isdir, join=os.path.join, lexists=os.path.lexists
         )
 
     def _exists(self, path):

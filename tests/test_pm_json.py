@@ -4,6 +4,7 @@ json.dumps(value, indent=4)."""
 
 import json
 import math
+import os
 import pathlib
 
 import pytest
@@ -164,6 +165,22 @@ def test_read_json_failures_are_json_errors(tmp_path):
 def test_read_json_open_errors_name_the_file(tmp_path, make, error):
     path = make(tmp_path)
     with pytest.raises(error) as caught:
+        provenance.read_json(path)
+    assert caught.value.filename == path
+
+
+def _fifo(base):
+    os.mkfifo(base / "pipe.json")
+    return base / "pipe.json"
+
+
+@pytest.mark.parametrize(
+    "make", [_fifo, lambda base: pathlib.Path("/dev/zero")], ids=["fifo", "device"]
+)
+def test_read_json_refuses_what_never_ends_at_once(tmp_path, make):
+    # A FIFO with no writer would block the open; a device would never end.
+    path = make(tmp_path)
+    with pytest.raises(OSError, match="not a regular file") as caught:
         provenance.read_json(path)
     assert caught.value.filename == path
 

@@ -20,4 +20,11 @@ void raise_os_error(int errnum, py::handle filename) {
     throw py::error_already_set();
 }
 
+void raise_not_regular_file(py::handle filename) {
+    py::object error = py::reinterpret_borrow<py::object>(PyExc_OSError)(
+        EINVAL, "not a regular file", py::reinterpret_borrow<py::object>(filename));
+    PyErr_SetObject(PyExc_OSError, error.ptr());
+    throw py::error_already_set();
+}
+
 }  // namespace varkit::host

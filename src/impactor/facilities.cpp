@@ -1,5 +1,7 @@
 #include "facilities.hpp"
 
+#include <cerrno>
+
 namespace varkit::impactor {
 
 void log(const Globals &g, int level, py::handle message) { g.get("ABI_LOG")(level, message); }
@@ -33,6 +35,14 @@ py::object builtin(const Globals &g, const char *name) {
 
 py::object open_text(const Globals &g, py::handle path, const char *mode, const char *errors) {
     py::object open = builtin(g, "open");
+    if (mode[0] == 'r') {
+        // Opening a FIFO for reading waits for a writer that may never come, and a
+        // device never ends: a document is read only when it is a regular file.
+        py::object mode_bits = g.get("os").attr("stat")(path).attr("st_mode");
+        if (!truthy(py::module_::import("stat").attr("S_ISREG")(mode_bits))) {
+            host::raise_not_regular_file(path);
+        }
+    }
     if (errors != nullptr) {
         return open(path, mode, py::arg("encoding") = "utf-8", py::arg("errors") = errors);
     }

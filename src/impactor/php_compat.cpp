@@ -1,5 +1,7 @@
 #include "php_compat.hpp"
 
+#include <cerrno>
+
 #include "facilities.hpp"
 #include "record_keys.hpp"
 #include "result_map.hpp"
@@ -34,10 +36,17 @@ py::str scan_command(const Globals &g, const py::object &php_file) {
 // its place must not redirect the writes, and a new file is the owner's alone.
 py::object open_report_file(const Globals &g, const py::object &path) {
     py::object os = g.get("os");
+    // O_NONBLOCK: a FIFO planted there fails at once (no reader) or is refused below,
+    // instead of holding the open until someone reads it.
     py::object flags = os.attr("O_WRONLY") | os.attr("O_APPEND") | os.attr("O_CREAT") |
-                       os.attr("O_CLOEXEC") | os.attr("O_NOFOLLOW");
+                       os.attr("O_CLOEXEC") | os.attr("O_NOFOLLOW") | os.attr("O_NONBLOCK");
     py::object descriptor = os.attr("open")(path, flags, 0600);
     try {
+        py::object mode = os.attr("fstat")(descriptor).attr("st_mode");
+        if (!truthy(py::module_::import("stat").attr("S_ISREG")(mode))) {
+            host::raise_not_regular_file(path);
+        }
+        os.attr("set_blocking")(descriptor, true);
         return builtin(g, "open")(descriptor, "a", py::arg("encoding") = "utf-8");
     } catch (...) {
         os.attr("close")(descriptor);

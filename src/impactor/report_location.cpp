@@ -55,6 +55,16 @@ py::object local_report(const Globals &g, const py::object &source, const py::ob
                         const py::object &library_dict) {
     py::object library_dir = path_join(g, source, library_path);
     if (!path_exists(g, library_dir)) {
+        // A link that leads nowhere (or round in a loop) is a tree that could not
+        // be read, not a library the results know nothing about.
+        if (truthy(g.get("os").attr("path").attr("lexists")(library_dir))) {
+            py::list entry;
+            entry.append(libname);
+            entry.append(library_dir);
+            entry.append(py::str("a broken symbolic link or a loop of links"));
+            append_under(library_dict, key::report_unreadable, entry);
+            return py::none();
+        }
         record_missing_report(library_dict, library.package, libname);
         return py::none();
     }

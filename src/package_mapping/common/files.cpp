@@ -60,13 +60,18 @@ struct stat readable_status(const Fd &file, py::handle path) {
     if (S_ISDIR(info.st_mode)) {
         host::raise_os_error(EISDIR, path);
     }
+    if (!S_ISREG(info.st_mode)) {
+        // A FIFO or a device: an input table is a file that ends.
+        host::raise_not_regular_file(path);
+    }
     return info;
 }
 
 }  // namespace
 
 std::string read_bytes(py::handle path) {
-    Fd file{open_path(path, O_RDONLY)};
+    // O_NONBLOCK: opening a FIFO returns at once, and the status check refuses it.
+    Fd file{open_path(path, O_RDONLY | O_NONBLOCK)};
     const struct stat info = readable_status(file, path);
     std::string data;
     std::size_t capacity = info.st_size > 0 ? static_cast<std::size_t>(info.st_size) : 4096;
@@ -127,7 +132,7 @@ void translate_newlines(std::string &text) {
 }
 
 Mapped::Mapped(py::handle path) {
-    Fd file{open_path(path, O_RDONLY)};
+    Fd file{open_path(path, O_RDONLY | O_NONBLOCK)};
     const struct stat info = readable_status(file, path);
     if (S_ISREG(info.st_mode) && info.st_size > 0) {
         void *address = ::mmap(nullptr, static_cast<std::size_t>(info.st_size), PROT_READ,

@@ -11,5 +11,8 @@ namespace varkit::host {
 // OSError for `errnum` on `filename` (the path object as the caller gave it), of the
 // subclass open() would choose (FileNotFoundError, IsADirectoryError, PermissionError, ...).
 [[noreturn]] void raise_os_error(int errnum, pybind11::handle filename);
+// OSError(EINVAL, "not a regular file", filename): a FIFO, device or socket where a
+// file to read (or append to) belongs.
+[[noreturn]] void raise_not_regular_file(pybind11::handle filename);
 
 }  // namespace varkit::host
