@@ -8,7 +8,8 @@ PY := $(VENV)/bin/python
 # objects are built with clang and Debian's cross libc and binutils: the gcc
 # cross compilers conflict with gcc-multilib.
 # AArch64 reports are written from abi-dumper's dumps of the objects themselves.
-TARGET_PLATFORM_PACKAGES := rpm clang qemu-user abi-dumper \
+# lld links the big-endian and MIPS objects the ELF reader is tried on.
+TARGET_PLATFORM_PACKAGES := rpm clang lld qemu-user abi-dumper \
   binutils-aarch64-linux-gnu libc6-dev-arm64-cross libgcc-12-dev-arm64-cross libstdc++-12-dev-arm64-cross \
   binutils-arm-linux-gnueabihf libc6-dev-armhf-cross libgcc-12-dev-armhf-cross
 # The manual pages and the shell completion are tried in real man, bash and zsh under tmux.

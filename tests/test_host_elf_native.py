@@ -130,3 +130,79 @@ def test_looping_version_records_end(tmp_path: Path) -> None:
     )
     assert done.returncode == 0, done.stderr
     assert done.stdout.strip() == str(sorted(common._read_facts(source).imported))
+
+
+_FOREIGN_TARGETS = [
+    "powerpc64-linux-gnu",
+    "mips64-linux-gnuabi64",
+    "mips-linux-gnu",
+    "aarch64-linux-gnu",
+]
+
+
+@pytest.mark.skipif(
+    shutil.which("clang") is None or shutil.which("ld.lld") is None, reason="needs clang and lld"
+)
+@pytest.mark.parametrize("target", _FOREIGN_TARGETS)
+def test_objects_of_other_machines_and_byte_orders_are_read_natively(
+    tmp_path: Path, target: str
+) -> None:
+    import subprocess
+
+    def build(name: str, source: str, *extra: str) -> Path:
+        (tmp_path / f"{name}.c").write_text(source)
+        out = tmp_path / f"lib{name}.so.1"
+        subprocess.run(
+            [
+                "clang",
+                f"--target={target}",
+                "-fPIC",
+                "-shared",
+                "-nostdlib",
+                "-fuse-ld=lld",
+                f"-Wl,-soname,lib{name}.so.1",
+                "-o",
+                str(out),
+                str(tmp_path / f"{name}.c"),
+                *extra,
+            ],
+            check=True,
+            capture_output=True,
+        )
+        return out
+
+    dep = build("dep", "int dep_value;\nint dep(void) { return 2; }\n")
+    user = build(
+        "use",
+        "extern int dep_value;\nint dep(void);\nint use(void) { return dep() + dep_value; }\n",
+        str(dep),
+        "-Wl,--enable-new-dtags,-rpath,$ORIGIN",
+    )
+    assert _elf.read(os.fsencode(user))  # facts, not "leave it to pyelftools"
+    assert _native(str(user)) == _general(str(user))
+    assert common._read_facts(str(user)).needed == ("libdep.so.1",)
+
+
+def test_needed_libraries_come_from_the_dynamic_segment_as_the_loader_reads_them(
+    tmp_path: Path,
+) -> None:
+    import subprocess
+
+    from elftools.elf.elffile import ELFFile
+
+    source = shutil.which("true") or "/bin/true"
+    data = bytearray(Path(source).read_bytes())
+    with open(source, "rb") as stream:
+        elf = ELFFile(stream)
+        index = next(i for i, s in enumerate(elf.iter_sections()) if s.name == ".dynamic")
+        header = elf["e_shoff"] + index * elf["e_shentsize"]
+    data[header + 32 : header + 40] = bytes(8)  # the section header's sh_size: 0
+    emptied = tmp_path / "true"
+    emptied.write_bytes(bytes(data))
+    emptied.chmod(0o755)
+    listed = subprocess.run(
+        ["/lib64/ld-linux-x86-64.so.2", "--list", str(emptied)], capture_output=True, text=True
+    ).stdout
+    loaded = [line.split("=>")[0].strip() for line in listed.splitlines() if "=>" in line]
+    assert loaded and common.find_req_libs(str(emptied)) == loaded
+    assert common.find_req_libs(str(emptied)) == common.find_req_libs(source)

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <stdexcept>
 #include <unordered_map>
 
@@ -13,15 +14,16 @@ struct Unusual {};  // thrown inside the reader only; read_elf() turns it into a
 
 constexpr std::uint32_t kShtStrtab = 3, kShtRela = 4, kShtDynamic = 6, kShtNobits = 8, kShtRel = 9,
                         kShtDynsym = 11, kShtVerneed = 0x6ffffffe, kShtVersym = 0x6fffffff;
-constexpr std::uint32_t kPtDynamic = 2, kPtInterp = 3;
-constexpr std::int64_t kDtNull = 0, kDtNeeded = 1, kDtSoname = 14, kDtRpath = 15, kDtRunpath = 29,
-                       kDtFlags1 = 0x6ffffffb;
+constexpr std::uint32_t kPtLoad = 1, kPtDynamic = 2, kPtInterp = 3;
+constexpr std::int64_t kDtNull = 0, kDtNeeded = 1, kDtStrtab = 5, kDtStrsz = 10, kDtSoname = 14,
+                       kDtRpath = 15, kDtRunpath = 29, kDtFlags1 = 0x6ffffffb;
 constexpr std::uint64_t kDf1Pie = 0x08000000;
 
 class Bytes {
 public:
     Bytes(const std::uint8_t *data, std::size_t size) : data_(data), size_(size) {}
     std::size_t size() const { return size_; }
+    void big_endian(bool big) { big_ = big; }
 
     void need(std::uint64_t offset, std::uint64_t length) const {
         if (offset > size_ || length > size_ - offset) {
@@ -33,13 +35,22 @@ public:
         need(offset, sizeof(T));
         T value;
         std::memcpy(&value, data_ + offset, sizeof(T));
-        return value;  // little-endian host and file
+        if (big_) {  // a little-endian host reading a big-endian file
+            auto *bytes = reinterpret_cast<std::uint8_t *>(&value);
+            std::reverse(bytes, bytes + sizeof(T));
+        }
+        return value;
     }
     const std::uint8_t *at(std::uint64_t offset) const { return data_ + offset; }
 
 private:
     const std::uint8_t *data_;
     std::size_t size_;
+    bool big_ = false;
+};
+
+struct Segment {
+    std::uint64_t offset, vaddr, filesz;
 };
 
 struct Section {
@@ -70,9 +81,11 @@ private:
         if (ei_class != 1 && ei_class != 2) {
             throw Unusual{};
         }
-        if (b_.get<std::uint8_t>(5) != 1) {
-            throw Unusual{};  // big-endian or unknown data encoding
+        const std::uint8_t ei_data = b_.get<std::uint8_t>(5);
+        if (ei_data != 1 && ei_data != 2) {
+            throw Unusual{};  // unknown data encoding
         }
+        b_.big_endian(ei_data == 2);
         is64_ = ei_class == 2;
         f_.elfclass = is64_ ? 64 : 32;
         f_.type = b_.get<std::uint16_t>(16);
@@ -88,9 +101,6 @@ private:
         const std::uint16_t shentsize = b_.get<std::uint16_t>(p + 4);
         shnum_ = b_.get<std::uint16_t>(p + 6);
         shstrndx_ = b_.get<std::uint16_t>(p + 8);
-        if (f_.machine == 8 && is64_) {
-            throw Unusual{};  // MIPS64 packs relocation info its own way
-        }
         if ((phnum_ != 0 && phentsize != (is64_ ? 56 : 32)) || shentsize != (is64_ ? 64 : 40)) {
             throw Unusual{};
         }
@@ -105,10 +115,21 @@ private:
         for (std::uint64_t i = 0; i < phnum_; ++i) {
             const std::uint64_t p = phoff_ + i * (is64_ ? 56 : 32);
             const std::uint32_t type = b_.get<std::uint32_t>(p);
+            Segment segment{};
+            if (is64_) {
+                segment = {b_.get<std::uint64_t>(p + 8), b_.get<std::uint64_t>(p + 16),
+                           b_.get<std::uint64_t>(p + 32)};
+            } else {
+                segment = {b_.get<std::uint32_t>(p + 4), b_.get<std::uint32_t>(p + 8),
+                           b_.get<std::uint32_t>(p + 16)};
+            }
             if (type == kPtInterp) {
                 f_.has_interpreter = true;
             } else if (type == kPtDynamic) {
                 has_dynamic_segment_ = true;
+                dynamic_segment_ = segment;
+            } else if (type == kPtLoad) {
+                loads_.push_back(segment);
             }
         }
     }
@@ -184,24 +205,70 @@ private:
         }
     }
 
+    // The file offset of a virtual address, through the segment that loads it.
+    std::optional<std::uint64_t> file_offset(std::uint64_t vaddr) const {
+        for (const Segment &load : loads_) {
+            if (vaddr >= load.vaddr && vaddr - load.vaddr < load.filesz) {
+                return load.offset + (vaddr - load.vaddr);
+            }
+        }
+        return std::nullopt;
+    }
+
+    // The dynamic tags as the loader reads them: from PT_DYNAMIC, with the
+    // string table DT_STRTAB names. A .dynamic section header that says
+    // otherwise (an emptied or moved one) does not hide what the loader sees.
+    // Without the segment (or a string table it can reach) the section is read.
     void dynamic() {
+        const std::uint64_t entsize = is64_ ? 16 : 8;
+        if (has_dynamic_segment_) {
+            b_.need(dynamic_segment_.offset, dynamic_segment_.filesz);
+            std::uint64_t strtab = 0, strsz = 0;
+            bool found = false;
+            for_each_tag(dynamic_segment_.offset, dynamic_segment_.filesz / entsize,
+                         [&](std::int64_t tag, std::uint64_t value) {
+                             if (tag == kDtStrtab) {
+                                 strtab = value;
+                                 found = true;
+                             } else if (tag == kDtStrsz) {
+                                 strsz = value;
+                             }
+                         });
+            const auto offset = found ? file_offset(strtab) : std::nullopt;
+            if (offset && strsz > 0) {
+                b_.need(*offset, strsz);
+                const Section strings{0, kShtStrtab, *offset, strsz, 0, 0, 0};
+                read_tags(dynamic_segment_.offset, dynamic_segment_.filesz / entsize, strings);
+                return;
+            }
+        }
         const Section *dyn = first_of_type(kShtDynamic);
         if (dyn == nullptr) {
             if (has_dynamic_segment_) {
-                throw Unusual{};  // tags only through the segment
+                throw Unusual{};  // tags only through the segment, and no strings for them
             }
             return;
         }
-        const std::uint64_t entsize = is64_ ? 16 : 8;
         entries(*dyn, entsize);
-        const Section &strings = strtab(dyn->link);
-        for (std::uint64_t i = 0; i < dyn->size / entsize; ++i) {
-            const std::uint64_t p = dyn->offset + i * entsize;
-            const std::int64_t tag = is64_ ? b_.get<std::int64_t>(p) : b_.get<std::int32_t>(p);
-            const std::uint64_t value = word(p + (is64_ ? 8 : 4));
+        read_tags(dyn->offset, dyn->size / entsize, strtab(dyn->link));
+    }
+
+    template <typename Visit>
+    void for_each_tag(std::uint64_t offset, std::uint64_t count, Visit visit) const {
+        const std::uint64_t entsize = is64_ ? 16 : 8;
+        for (std::uint64_t i = 0; i < count; ++i) {
+            const std::uint64_t p = offset + i * entsize;
+            const std::int64_t tag = is64_ ? static_cast<std::int64_t>(b_.get<std::uint64_t>(p))
+                                           : b_.get<std::int32_t>(p);
             if (tag == kDtNull) {
                 break;
             }
+            visit(tag, word(p + (is64_ ? 8 : 4)));
+        }
+    }
+
+    void read_tags(std::uint64_t offset, std::uint64_t count, const Section &strings) {
+        for_each_tag(offset, count, [&](std::int64_t tag, std::uint64_t value) {
             if (tag == kDtNeeded) {
                 std::string name = string_at(strings, value);
                 if (std::find(f_.needed.begin(), f_.needed.end(), name) == f_.needed.end()) {
@@ -220,7 +287,7 @@ private:
             } else if (tag == kDtFlags1 && (value & kDf1Pie) != 0) {
                 f_.pie_flag = true;
             }
-        }
+        });
     }
 
     std::map<std::uint32_t, std::string> needed_versions() const {
@@ -288,10 +355,19 @@ private:
             const std::uint64_t entsize = (is64_ ? 8 : 4) * (s.type == kShtRela ? 3 : 2);
             entries(s, entsize);
             for (std::uint64_t i = 0; i < s.size / entsize; ++i) {
-                const std::uint64_t info = word(s.offset + i * entsize + (is64_ ? 8 : 4));
-                const std::uint64_t type = is64_ ? (info & 0xffffffffu) : (info & 0xffu);
+                const std::uint64_t at = s.offset + i * entsize + (is64_ ? 8 : 4);
+                std::uint64_t symbol = 0, type = 0;
+                if (is64_ && f_.machine == 8) {
+                    // MIPS64: r_sym (4 bytes), r_ssym, r_type3, r_type2, r_type (1 each)
+                    symbol = b_.get<std::uint32_t>(at);
+                    type = b_.get<std::uint8_t>(at + 7);
+                } else {
+                    const std::uint64_t info = word(at);
+                    type = is64_ ? (info & 0xffffffffu) : (info & 0xffu);
+                    symbol = is64_ ? (info >> 32) : (info >> 8);
+                }
                 if (type == copy) {
-                    indexes.push_back(is64_ ? (info >> 32) : (info >> 8));
+                    indexes.push_back(symbol);
                 }
             }
         }
@@ -357,6 +433,8 @@ private:
     ElfFacts f_;
     bool is64_ = false;
     bool has_dynamic_segment_ = false;
+    Segment dynamic_segment_{};
+    std::vector<Segment> loads_;
     std::uint64_t phoff_ = 0, shoff_ = 0;
     std::uint16_t phnum_ = 0, shnum_ = 0, shstrndx_ = 0;
     std::vector<Section> sections_;

@@ -37,10 +37,11 @@ struct ReadOutcome {
     ElfFacts facts;
 };
 
-// Facts of a well-formed little-endian object. Anything this reader does not
-// take as plainly well-formed (truncated tables, odd entry sizes, strings out of
-// their table, no section headers, big-endian...) is Unusual: the caller then
-// asks a general-purpose reader instead.
+// Facts of a well-formed object of either byte order, the dynamic tags read from
+// PT_DYNAMIC as the loader reads them. Anything this reader does not take as
+// plainly well-formed (truncated tables, odd entry sizes, strings out of their
+// table, no section headers...) is Unusual: the caller then asks a
+// general-purpose reader instead.
 ReadOutcome read_elf(const std::uint8_t *data, std::size_t size);
 
 }  // namespace varkit::elf
