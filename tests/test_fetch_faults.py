@@ -234,3 +234,98 @@ def test_one_call_of_a_driver_fetches_each_document_once(tmp_path, driver) -> No
         server.shutdown()
         server.server_close()
     assert len(result["library"]) == 3 and gets and max(gets.values()) == 1
+
+
+def _redirect_with_a_huge_body(sent: list[int]) -> Callable[..., None]:
+    def answer(handler: http.server.BaseHTTPRequestHandler, count: int) -> None:
+        if handler.path != "/doc.json":
+            _ok(handler)
+            return
+        handler.send_response(302)
+        handler.send_header("Location", "/moved.json")
+        handler.send_header("Content-Length", str(1 << 30))
+        handler.end_headers()
+        block = b"x" * 65536
+        for _ in range(1 << 14):  # 1 GiB, unless the reader hangs up
+            handler.wfile.write(block)
+            sent[0] += len(block)
+
+    return answer
+
+
+def test_a_redirect_body_is_never_read(serve, short_deadline) -> None:
+    sent = [0]
+    server = serve(_redirect_with_a_huge_body(sent))
+    before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+    started = time.monotonic()
+    with fetch.fetch_run():
+        assert fetch.get_document(server.url).content == BODY
+    assert time.monotonic() - started < short_deadline
+    assert resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before < 64 << 10  # KiB
+    assert sent[0] < 256 << 20  # the server was hung up on long before the end
+
+
+def _close_framed_drip(handler: http.server.BaseHTTPRequestHandler, count: int) -> None:
+    # No length, the connection's end is the body's end: no keep-alive for a timer to find.
+    handler.protocol_version = "HTTP/1.0"
+    handler.send_response(200)
+    handler.send_header("Connection", "close")
+    handler.end_headers()
+    handler.close_connection = True
+    for _ in range(1000):
+        handler.wfile.write(b" ")
+        handler.wfile.flush()
+        time.sleep(0.2)
+
+
+def _slow_headers(handler: http.server.BaseHTTPRequestHandler, count: int) -> None:
+    handler.close_connection = True
+    for byte in b"HTTP/1.1 200 OK\r\nX-Slow: " + b"y" * 1000:
+        handler.wfile.write(bytes([byte]))
+        handler.wfile.flush()
+        time.sleep(0.2)
+
+
+def _slow_redirects(handler: http.server.BaseHTTPRequestHandler, count: int) -> None:
+    time.sleep(1.0)
+    handler.send_response(302)
+    handler.send_header("Location", f"/hop{count}.json")
+    handler.send_header("Content-Length", "0")
+    handler.end_headers()
+
+
+@pytest.mark.parametrize(
+    "behaviour, what",
+    [
+        (_close_framed_drip, "get"),
+        (_slow_headers, "get"),
+        (_slow_headers, "probe"),
+        (_slow_redirects, "get"),
+        (_slow_redirects, "probe"),
+    ],
+    ids=["drip-close-get", "slow-headers-get", "slow-headers-probe", "hops-get", "hops-probe"],
+)
+def test_the_deadline_holds_whatever_the_framing(serve, short_deadline, behaviour, what) -> None:
+    server = serve(behaviour)
+    started = time.monotonic()
+    with fetch.fetch_run(), pytest.raises(fetch.FetchError):
+        if what == "get":
+            fetch.get_document(server.url)
+        else:
+            fetch.probe(server.url, timeout=60)
+    assert time.monotonic() - started < short_deadline + 3
+
+
+def test_redirects_stay_on_the_result_location(serve) -> None:
+    other = serve(lambda handler, count: _ok(handler))
+    server = serve(
+        lambda handler, count: (
+            handler.send_response(302),
+            handler.send_header("Location", other.url),
+            handler.send_header("Content-Length", "0"),
+            handler.end_headers(),
+        )
+    )
+    with fetch.fetch_run(), pytest.raises(fetch.FetchError, match="outside the result location"):
+        fetch.get_document(server.url)
+    assert other.count == 0

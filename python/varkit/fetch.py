@@ -5,7 +5,11 @@ executable check):
 
 * Timeouts: 5 s to connect, 30 s between two bytes of the answer, and an
   overall deadline per document (``conf.fetch_deadline``, 60 s by default)
-  from the first request to the last byte, retries included.
+  from the first request to the last byte, retries and redirects included,
+  whatever the answer's framing: a watchdog shuts the socket the answer is
+  read from when the deadline passes (headers, redirect hops and body alike).
+* Redirects: followed only within the document's own scheme, host and port,
+  at most 5 hops; a redirect's own body is never read.
 * Retries: a connection refused or reset, a timeout, a cut-off body and the
   statuses 502, 503 and 504 are tried again, at most 3 tries in all, after
   0.5 s and then 1 s, never past the deadline.  Anything else is final.
@@ -102,12 +106,80 @@ def size_cap(kind: str) -> int:
 
 _serials = itertools.count(1)
 
+MAX_REDIRECTS = 5
+
+
+class _Watch:
+    """The connections one document is being read over, for its watchdog."""
+
+    def __init__(self) -> None:
+        self.sockets: list[socket.socket] = []
+        self.expired = threading.Event()
+        self.lock = threading.Lock()
+
+    def add(self, sock: socket.socket) -> None:
+        with self.lock:
+            self.sockets.append(sock)
+            expired = self.expired.is_set()
+        if expired:
+            _shut(sock)
+
+    def expire(self) -> None:
+        with self.lock:
+            self.expired.set()
+            sockets = list(self.sockets)
+        for sock in sockets:
+            _shut(sock)
+
+
+def _shut(sock: socket.socket) -> None:
+    # The socket itself, not its connection: an answer framed by the connection's
+    # end keeps reading from the socket after the connection object let go of it.
+    with contextlib.suppress(OSError):
+        sock.shutdown(socket.SHUT_RDWR)
+
+
+def _watched(base: type) -> type:
+    class Watched(base):  # type: ignore[misc]
+        # Every request registers its socket with the document being read.
+        def request(self, *args, **kwargs):  # type: ignore[no-untyped-def]
+            try:
+                return super().request(*args, **kwargs)
+            finally:
+                watch = getattr(_local, "watch", None)
+                if watch is not None and self.sock is not None:
+                    watch.add(self.sock)
+
+    Watched.__name__ = "Watched" + base.__name__
+    return Watched
+
+
+def _watched_session() -> requests.Session:
+    import urllib3.connection
+    import urllib3.connectionpool
+
+    session = requests.Session()
+    for scheme, pool, connection in (
+        ("http", urllib3.connectionpool.HTTPConnectionPool, urllib3.connection.HTTPConnection),
+        ("https", urllib3.connectionpool.HTTPSConnectionPool, urllib3.connection.HTTPSConnection),
+    ):
+        adapter = requests.adapters.HTTPAdapter()
+        pool_class = type(
+            f"Watched{pool.__name__}", (pool,), {"ConnectionCls": _watched(connection)}
+        )
+        adapter.poolmanager.pool_classes_by_scheme = {
+            **adapter.poolmanager.pool_classes_by_scheme,
+            scheme: pool_class,
+        }
+        session.mount(f"{scheme}://", adapter)
+    return session
+
 
 class _Run:
     def __init__(self, faults_surface: bool = True) -> None:
         self.faults_surface = faults_surface
         self.serial = next(_serials)
-        self.session = requests.Session()
+        self.session = _watched_session()
         self.bodies: collections.OrderedDict[str, Fetched] = collections.OrderedDict()
         self.failures: dict[str, BaseException] = {}
         self.probes: dict[str, bool] = {}
@@ -227,40 +299,76 @@ def _is_transient(exc: BaseException) -> bool:
     )
 
 
-def _get_once(run: _Run, url: str, cap: int, deadline: float) -> Fetched:
+def _not_in_time(url: str) -> FetchError:
+    return FetchError(url, f"not received within {deadline_seconds():g} s")
+
+
+@contextlib.contextmanager
+def _watchdog(url: str, deadline: float) -> Iterator[_Watch]:
+    """Everything inside is over by ``deadline``: the sockets it reads from are
+    shut then, and what that breaks is reported as the deadline passing."""
     remaining = deadline - time.monotonic()
     if remaining <= 0:
-        raise FetchError(url, f"not received within {deadline_seconds():g} s")
-    timeout = (min(CONNECT_TIMEOUT, remaining), min(READ_TIMEOUT, remaining))
+        raise _not_in_time(url)
+    watch = _Watch()
+    timer = threading.Timer(remaining, watch.expire)
+    timer.daemon = True
+    saved = getattr(_local, "watch", None)
+    _local.watch = watch
+    timer.start()
+    try:
+        yield watch
+    except Exception as exc:
+        if watch.expired.is_set() and not isinstance(exc, FetchError):
+            raise _not_in_time(url) from exc
+        raise
+    finally:
+        timer.cancel()
+        _local.watch = saved
+    if watch.expired.is_set():
+        raise _not_in_time(url)
+
+
+def _same_origin(a: str, b: str) -> bool:
+    first, second = urllib.parse.urlsplit(a), urllib.parse.urlsplit(b)
+    return (first.scheme.lower(), first.hostname, first.port) == (
+        second.scheme.lower(),
+        second.hostname,
+        second.port,
+    )
+
+
+def _request(run: _Run, method: str, url: str, deadline: float) -> requests.Response:
+    """The final answer to ``method url`` (streamed, not read), redirects followed
+    by hand within the document's origin, their bodies never read."""
+    target = url
+    for _ in range(MAX_REDIRECTS + 1):
+        remaining = deadline - time.monotonic()
+        if remaining <= 0:
+            raise _not_in_time(url)
+        timeout = (min(CONNECT_TIMEOUT, remaining), min(READ_TIMEOUT, remaining))
+        # Straight to the adapter: the session's own send reads a redirect's whole
+        # body (to reuse its connection) even when redirects are not followed.
+        prepared = run.session.prepare_request(requests.Request(method, target))
+        adapter = run.session.get_adapter(target)
+        response = adapter.send(prepared, stream=True, timeout=timeout)
+        location = response.headers.get("Location") if response.is_redirect else None
+        if location is None:
+            return response
+        response.close()  # the redirect's own body stays unread
+        following = urllib.parse.urljoin(target, location)
+        if not _same_origin(url, following):
+            raise FetchError(url, f"redirected to {following}, outside the result location")
+        target = following
+    raise FetchError(url, f"more than {MAX_REDIRECTS} redirects")
+
+
+def _get_once(run: _Run, url: str, cap: int, deadline: float) -> Fetched:
     run.gets[url] += 1
-    with run.session.get(url, timeout=timeout, stream=True) as response:
+    with _watchdog(url, deadline), _request(run, "GET", url, deadline) as response:
         if response.status_code >= 400:
             response.raise_for_status()
-        # A body that trickles in never trips the read timeout; closing the
-        # answer from a timer ends the blocked read at the deadline.
-        expired = threading.Event()
-
-        def expire() -> None:
-            expired.set()
-            connection = getattr(response.raw, "_connection", None)
-            sock = getattr(connection, "sock", None)
-            if sock is not None:
-                with contextlib.suppress(OSError):
-                    sock.shutdown(socket.SHUT_RDWR)
-
-        watchdog = threading.Timer(max(deadline - time.monotonic(), 0.0), expire)
-        watchdog.daemon = True
-        watchdog.start()
-        try:
-            content = _read_capped(response, url, cap, deadline)
-        except Exception as exc:
-            if expired.is_set():
-                raise FetchError(url, f"not received within {deadline_seconds():g} s") from exc
-            raise
-        finally:
-            watchdog.cancel()
-        if expired.is_set():
-            raise FetchError(url, f"not received within {deadline_seconds():g} s")
+        content = _read_capped(response, url, cap, deadline)
         return Fetched(content, response.url or url, response.status_code)
 
 
@@ -355,10 +463,15 @@ def probe(url: str, timeout: float) -> bool:
             if attempt:
                 time.sleep(BACKOFF[min(attempt - 1, len(BACKOFF) - 1)])
             try:
-                response = run.session.head(url, timeout=timeout, allow_redirects=True)
-                if response.status_code in (405, 501):
-                    with run.session.get(url, timeout=timeout, stream=True) as got:
-                        response = got
+                deadline = time.monotonic() + min(timeout, deadline_seconds())
+                with _watchdog(url, deadline):
+                    response = _request(run, "HEAD", url, deadline)
+                    response.close()
+                    if response.status_code in (405, 501):
+                        response = _request(run, "GET", url, deadline)
+                        response.close()
+            except FetchError:
+                raise
             except (requests.RequestException, OSError) as exc:
                 if not _is_transient(exc):
                     run.probes[url] = False
