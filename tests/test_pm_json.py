@@ -203,3 +203,23 @@ def test_read_json_takes_an_array_longer_than_the_parsers_saturated_count(tmp_pa
     assert len(long) == zeros + 3
     assert long[-3:] == [1, 2, 3] and long.count(0) == zeros
     assert value["after"] == ["x"]
+
+
+def test_a_failed_write_leaves_the_previous_output_whole(tmp_path):
+    from varkit.package_mapping.include import twinmatch
+
+    output = tmp_path / "out.json"
+    twinmatch.save_results_to_json({"kept": [1, 2]}, str(output))
+    output.chmod(0o640)
+    link = tmp_path / "link.json"
+    link.symlink_to(output)
+    with pytest.raises(TypeError):
+        twinmatch.save_results_to_json({"broken": object()}, str(link))  # not JSON: fails midway
+    assert json.loads(output.read_text()) == {"kept": [1, 2]}
+    twinmatch.save_results_to_json({"new": True}, str(link))
+    assert link.is_symlink() and json.loads(output.read_text()) == {"new": True}
+    assert os.stat(output).st_mode & 0o777 == 0o640
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["link.json", "out.json"]
+    with pytest.raises(FileNotFoundError) as caught:
+        twinmatch.save_results_to_json({}, str(tmp_path / "missing" / "out.json"))
+    assert caught.value.filename == str(tmp_path / "missing" / "out.json")

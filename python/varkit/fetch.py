@@ -150,7 +150,8 @@ def _watched(base: type) -> type:
                 if watch is not None and self.sock is not None:
                     watch.add(self.sock)
 
-    Watched.__name__ = "Watched" + base.__name__
+    # Messages name the class (urllib3 writes "HTTPConnection(host=...)"): the same as before.
+    Watched.__name__ = Watched.__qualname__ = base.__name__
     return Watched
 
 
@@ -164,9 +165,7 @@ def _watched_session() -> requests.Session:
         ("https", urllib3.connectionpool.HTTPSConnectionPool, urllib3.connection.HTTPSConnection),
     ):
         adapter = requests.adapters.HTTPAdapter()
-        pool_class = type(
-            f"Watched{pool.__name__}", (pool,), {"ConnectionCls": _watched(connection)}
-        )
+        pool_class = type(pool.__name__, (pool,), {"ConnectionCls": _watched(connection)})
         adapter.poolmanager.pool_classes_by_scheme = {
             **adapter.poolmanager.pool_classes_by_scheme,
             scheme: pool_class,

@@ -3,6 +3,7 @@
 #include <varkit/host/errors.hpp>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <simdjson.h>
@@ -171,12 +172,53 @@ Text::Text(py::handle path) : mapped_(path) {
     }
 }
 
-Writer::Writer(py::handle path, bool append)
-    : fd_(open_path(path, O_WRONLY | O_CREAT | (append ? O_APPEND : O_TRUNC))) {}
+// A file written whole goes to a temporary file beside it, renamed over it on
+// close(): a run killed half way leaves the previous complete file, never a cut one.
+Writer::Writer(py::handle path, bool append) {
+    if (append) {
+        fd_ = open_path(path, O_WRONLY | O_CREAT | O_APPEND);
+        return;
+    }
+    path_ = py::reinterpret_borrow<py::object>(path);
+    py::bytes encoded = fs_path(path);
+    target_ = std::string(PyBytes_AS_STRING(encoded.ptr()),
+                          static_cast<std::size_t>(PyBytes_GET_SIZE(encoded.ptr())));
+    struct stat link{};
+    if (::lstat(target_.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+        // Written through the link, as open(path, "w") writes: the link stays.
+        if (char *real = ::realpath(target_.c_str(), nullptr)) {
+            target_ = real;
+            std::free(real);
+        }
+    }
+    const auto slash = target_.rfind('/');
+    const std::string directory = slash == std::string::npos ? "." : target_.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? target_ : target_.substr(slash + 1);
+    std::string pattern =
+        (slash == std::string::npos ? std::string() : directory) + "." + name + ".XXXXXX";
+    fd_ = ::mkstemp(pattern.data());
+    if (fd_ < 0) {
+        host::raise_os_error(errno, path);
+    }
+    temporary_ = pattern;
+    struct stat old{};
+    mode_t mode = 0;
+    if (::stat(target_.c_str(), &old) == 0) {
+        mode = old.st_mode & 07777;
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    ::fchmod(fd_, mode);
+}
 
 Writer::~Writer() {
     if (fd_ >= 0) {
         ::close(fd_);
+    }
+    if (!temporary_.empty()) {
+        ::unlink(temporary_.c_str());
     }
 }
 
@@ -198,6 +240,15 @@ void Writer::close() {
     fd_ = -1;
     if (fd >= 0 && ::close(fd) != 0) {
         raise_errno(errno);
+    }
+    if (!temporary_.empty()) {
+        if (::rename(temporary_.c_str(), target_.c_str()) != 0) {
+            const int error = errno;
+            ::unlink(temporary_.c_str());
+            temporary_.clear();
+            host::raise_os_error(error, path_);
+        }
+        temporary_.clear();
     }
 }
 

@@ -53,7 +53,8 @@ private:
 void check_utf8(std::string_view bytes);  // raises UnicodeDecodeError
 void translate_newlines(std::string &text);
 
-// An open file for writing (open(path, "w") or "a"), closed when destroyed.
+// An open file for writing (open(path, "w") or "a"). A file written whole ("w")
+// is replaced by close() in one rename; destroyed without close(), it is left as it was.
 class Writer {
 public:
     Writer(py::handle path, bool append);
@@ -67,6 +68,9 @@ public:
 
 private:
     int fd_ = -1;
+    py::object path_;        // as the caller named it, for errors
+    std::string target_;     // the file replaced, links resolved
+    std::string temporary_;  // the file written, until close() renames it
 };
 
 void write_bytes(py::handle path, std::string_view data, bool append = false);
