@@ -45,6 +45,17 @@ def served_results():
     server.server_close()
 
 
+def check_abi(*args, prefix=(), env=None):
+    """`varkit --checkabi --with-symbol ARGS...` as a user runs it; (status, result, stderr)."""
+    run = subprocess.run(
+        [*prefix, sys.executable, "-m", "varkit", "--checkabi", "--with-symbol", *map(str, args)],
+        capture_output=True,
+        timeout=300,
+        env={**os.environ, **(env or {})},
+    )
+    return run.returncode, json.loads(run.stdout), run.stderr.decode("utf-8", "replace")
+
+
 def varkit(example, *args, libdir=None, env=None):
     """Runs the command with the example libraries installed; (status, result, stderr).
 

@@ -96,6 +96,26 @@ def test_ld_so_conf_includes_are_read(tmp_path):
     assert libpath._unique_dirs(found) == [str(d) for d in dirs]
 
 
+def _program_with_runpath(out, library, runpath):
+    """A program calling demo() of ``library``, with the given DT_RUNPATH."""
+    subprocess.run(
+        [
+            "gcc",
+            "-o",
+            str(out),
+            "-x",
+            "c",
+            "-",
+            "-x",
+            "none",
+            str(library),
+            f"-Wl,--enable-new-dtags,-rpath,{runpath}",
+        ],
+        input=b"int demo(void);\nint main(void) { return demo(); }\n",
+        check=True,
+    )
+
+
 @pytest.mark.parametrize("entry", ["ld.so.conf", "include", "runpath"])
 def test_an_image_root_is_searched_inside_itself(tmp_path, monkeypatch, entry):
     import varkit
@@ -115,22 +135,7 @@ def test_an_image_root_is_searched_inside_itself(tmp_path, monkeypatch, entry):
     placed = root / "usr" / "bin" / "prog"
     if entry == "runpath":
         # An absolute RUNPATH names a directory of the image, not of this machine.
-        subprocess.run(
-            [
-                "gcc",
-                "-o",
-                str(placed),
-                "-x",
-                "c",
-                "-",
-                "-x",
-                "none",
-                str(library),
-                "-Wl,--enable-new-dtags,-rpath,/opt/vendor/lib",
-            ],
-            input=b"int demo(void);\nint main(void) { return demo(); }\n",
-            check=True,
-        )
+        _program_with_runpath(placed, library, "/opt/vendor/lib")
     else:
         shutil.copy(program, placed)
         os.remove(program.parent / "lib" / "libdemo.so.1")  # not found through $ORIGIN
@@ -148,22 +153,7 @@ def test_lib_and_platform_expand_as_the_loader_expands_them(tmp_path, token):
         pytest.skip("no x86_64 loader")
     # Where this machine's loader expands the token to, from its own debug output.
     probe = tmp_path / "probe"
-    subprocess.run(
-        [
-            "gcc",
-            "-o",
-            str(probe),
-            "-x",
-            "c",
-            "-",
-            "-x",
-            "none",
-            str(library),
-            f"-Wl,--enable-new-dtags,-rpath,/probe/{token}/end",
-        ],
-        input=b"int demo(void);\nint main(void) { return demo(); }\n",
-        check=True,
-    )
+    _program_with_runpath(probe, library, f"/probe/{token}/end")
     debug = subprocess.run(
         [loader, "--list", str(probe)], capture_output=True, text=True, env={"LD_DEBUG": "libs"}
     ).stderr
@@ -171,22 +161,7 @@ def test_lib_and_platform_expand_as_the_loader_expands_them(tmp_path, token):
     placed = tmp_path / "app" / "bin"
     (placed / expanded).mkdir(parents=True)
     shutil.copy(library, placed / expanded / "libdemo.so.1")
-    subprocess.run(
-        [
-            "gcc",
-            "-o",
-            str(placed / "prog"),
-            "-x",
-            "c",
-            "-",
-            "-x",
-            "none",
-            str(library),
-            f"-Wl,--enable-new-dtags,-rpath,$ORIGIN/{token}",
-        ],
-        input=b"int demo(void);\nint main(void) { return demo(); }\n",
-        check=True,
-    )
+    _program_with_runpath(placed / "prog", library, f"$ORIGIN/{token}")
     listed = subprocess.run(
         [loader, "--list", str(placed / "prog")], capture_output=True, text=True
     ).stdout

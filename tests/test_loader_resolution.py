@@ -3,17 +3,15 @@ found through the program's RUNPATH, of the program's own ELF class, and owned
 by the package that really ships it (real rpm packages in a private root,
 real objects, the real loader's answer beside varkit's)."""
 
-import json
 import os
 import shutil
 import subprocess
-import sys
 from pathlib import Path
 
 import pytest
 
 from _rpm_support import add_system_libraries
-from conftest import EXAMPLES, needs_private_mounts
+from conftest import EXAMPLES, check_abi, needs_private_mounts
 
 HEADER = "int bfoo_open(int n);\nint bfoo_legacy(void);\n"
 SOURCES = {
@@ -135,24 +133,14 @@ def bundle(tmp_path_factory):
 
 
 def _varkit(bundle, *targets, prefix=()):
-    done = subprocess.run(
-        [
-            *prefix,
-            sys.executable,
-            "-m",
-            "varkit",
-            "--checkabi",
-            "--with-symbol",
-            "--search-local",
-            str(bundle["results"]),
-            "--check-local",
-            *map(str, targets),
-        ],
-        capture_output=True,
-        timeout=300,
-        env={**os.environ, "VARKIT_CONF": str(bundle["conf"])},
+    return check_abi(
+        "--search-local",
+        bundle["results"],
+        "--check-local",
+        *targets,
+        prefix=prefix,
+        env={"VARKIT_CONF": str(bundle["conf"])},
     )
-    return done.returncode, json.loads(done.stdout), done.stderr.decode()
 
 
 def _loader_resolves(program: Path, name: str) -> str:

@@ -1,14 +1,12 @@
 """Files that no requested check covers: their own verdict, a reason that says
 what the file is (as file(1) says it), and no exit bit."""
 
-import json
 import shutil
 import subprocess
-import sys
 
 import pytest
 
-from conftest import EXAMPLES
+from conftest import EXAMPLES, check_abi
 from varkit import file_kinds
 
 
@@ -61,23 +59,9 @@ def test_the_kind_is_named_as_file_names_it(tree, name, _make, said, file_says):
 
 
 def test_a_tree_of_such_files_is_no_check_and_sets_no_exit_bit(tree):
-    done = subprocess.run(
-        [
-            sys.executable,
-            "-m",
-            "varkit",
-            "--checkabi",
-            "--with-symbol",
-            "--search-local",
-            str(EXAMPLES / "results"),
-            "--check-local",
-            str(tree),
-            "/bin/true",
-        ],
-        capture_output=True,
-        timeout=300,
+    status, result, err = check_abi(
+        "--search-local", EXAMPLES / "results", "--check-local", tree, "/bin/true"
     )
-    result = json.loads(done.stdout)
     by_name = {e["dest_file"].rsplit("/", 1)[-1]: e for e in result["library"]}
     for name, _, said, _ in KINDS:
         entry = by_name[name]
@@ -87,4 +71,4 @@ def test_a_tree_of_such_files_is_no_check_and_sets_no_exit_bit(tree):
         ]
     assert by_name["true"]["verdict"] == "not affected"
     assert result["files"]["no check"] == len(KINDS) and result["verdict"] == "not affected"
-    assert done.returncode == 0, done.stderr
+    assert status == 0, err

@@ -4,12 +4,10 @@ verdict names, never a silent "not affected"."""
 import json
 import os
 import shutil
-import subprocess
-import sys
 
 import pytest
 
-from conftest import EXAMPLES
+from conftest import EXAMPLES, check_abi
 
 DIFF = [{"funcs_need_check": ["barkit.open", "barkit.close"]}]
 
@@ -32,23 +30,8 @@ def scripts(tmp_path):
 
 
 def _check(location, folder):
-    done = subprocess.run(
-        [
-            sys.executable,
-            "-m",
-            "varkit",
-            "--checkabi",
-            "--with-symbol",
-            *location,
-            "--check-local",
-            str(folder),
-        ],
-        capture_output=True,
-        timeout=300,
-        env={**os.environ, "NO_PROXY": "127.0.0.1"},
-    )
-    result = json.loads(done.stdout)
-    return done.returncode, {os.path.basename(e["dest_file"]): e for e in result["library"]}
+    status, result, _ = check_abi(*location, "--check-local", folder, env={"NO_PROXY": "127.0.0.1"})
+    return status, {os.path.basename(e["dest_file"]): e for e in result["library"]}
 
 
 @pytest.mark.parametrize("where", ["local", "remote"])
