@@ -290,6 +290,8 @@ def test_an_interrupted_run_reports_what_it_checked(signal_number):
     assert verdicts[-1] == "not checked" and result["library"][-1]["dest_file"] == "/usr/sbin"
     assert "not affected" in verdicts and process.returncode & 1
     assert b"Traceback" not in seen + err
+    listed = [(entry["dest_file"], entry["check_type"]) for entry in result["library"]]
+    assert len(listed) == len(set(listed))  # the file under check once, not twice
     reached = sum(1 for entry in result["library"] if "interrupted" not in entry)
     name = signal.Signals(signal_number).name
     assert f"interrupted by {name} after {reached} checked files".encode() in err

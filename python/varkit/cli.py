@@ -231,7 +231,7 @@ class Run:
         self._total: Optional[int] = None
         self._kinds = 1
         self._started = 0.0
-        self._current: Optional[tuple[str, FileRecord]] = None
+        self._current: Optional[tuple[str, FileRecord, str]] = None
         self._pending: list[tuple[str, str]] = []
         self._walked: dict[str, set[str]] = {}  # per check kind, the real directories walked
         self._printed = LabelledStream(self._terminal or sys.stderr)
@@ -294,7 +294,7 @@ class Run:
         """The per-file check, with its failures kept to the file that met them."""
 
         def checked(search: Any, path: Any, file_map: Any, check_type: Any) -> Any:
-            self._current = (path, file_map)
+            self._current = (path, file_map, check_type)
             self._show_progress(path)
             self._printed.label(f"{path} [{check_type}]")
             problem = file_problem(path) if isinstance(path, str) else None
@@ -344,10 +344,11 @@ class Run:
         why = f"interrupted by {self.interrupted}" if self.interrupted else "stopped by an error"
         library = self.result["library"]
         if self._current is not None:
-            path, file_map = self._current
+            path, file_map, kind = self._current
             if not any(entry is file_map for entry in library):
                 file_map.setdefault("dest_file", path)
                 library.append(file_map)
+            file_map.setdefault("check_type", kind)
             file_map.setdefault("interrupted", []).append(f"the run was {why} during this check")
         for index, (kind, target) in enumerate(self._pending):
             started = index == 0 and os.path.isdir(target)
