@@ -13,10 +13,15 @@ REPORT = Path(__file__).parent / "data" / "reportscan" / "reports" / "libqueue.x
 COMMANDS = sorted(tools.TOOLS) + ["varkit-reportscan"]
 
 
-def command(name, *args, cwd):
+def command(name, *args, cwd, env=None):
     code = f"from varkit.tools import _console; _console({name!r})"
     done = subprocess.run(
-        [sys.executable, "-c", code, *args], capture_output=True, text=True, cwd=cwd, timeout=60
+        [sys.executable, "-c", code, *args],
+        capture_output=True,
+        text=True,
+        cwd=cwd,
+        timeout=60,
+        env=env,
     )
     return done.returncode, done.stdout, done.stderr
 
@@ -54,3 +59,19 @@ def test_readme_lists_the_files_each_tool_reads_and_writes(name):
     tool = tools.TOOLS[name]
     for path in [p for p, _ in tool.inputs] + list(tool.outputs):
         assert f"`{path}`" in row
+
+
+def test_failed_downloads_end_in_one_line_not_a_traceback(tmp_path):
+    import os
+
+    fake = tmp_path / "bin"
+    fake.mkdir()
+    (fake / "curl").write_text("#!/bin/sh\nexit 6\n")  # no network: every download fails
+    (fake / "curl").chmod(0o755)
+    work = tmp_path / "work"
+    work.mkdir()
+    env = {**os.environ, "PATH": f"{fake}{os.pathsep}{os.environ['PATH']}"}
+    status, out, err = command("varkit-lineage", cwd=work, env=env)
+    assert status == 1 and "Traceback" not in err
+    assert "curl failed" in err  # each failed step said so as it happened
+    assert err.splitlines()[-1].startswith("varkit-lineage: ./deb/noble/main/Packages_main: ")

@@ -136,7 +136,14 @@ def run_tool(command: str, argv: Optional[Sequence[str]] = None) -> int:
             sys.stderr.write(f"{command}: {path} is missing: it is {producer}\n")
             return 1
     module = importlib.import_module(tool.module)
-    module._main()
+    try:
+        module._main()
+    except OSError as exc:
+        # A file the tool needs is not there or not readable, typically because a
+        # download or unpack step it reported above failed: one line, no traceback.
+        where = f"{exc.filename}: " if exc.filename else ""
+        sys.stderr.write(f"{command}: {where}{exc.strerror or exc}\n")
+        return 1
     return 0
 
 
