@@ -206,3 +206,56 @@ def test_needed_libraries_come_from_the_dynamic_segment_as_the_loader_reads_them
     loaded = [line.split("=>")[0].strip() for line in listed.splitlines() if "=>" in line]
     assert loaded and common.find_req_libs(str(emptied)) == loaded
     assert common.find_req_libs(str(emptied)) == common.find_req_libs(source)
+
+
+def test_a_general_reader_that_loops_is_stopped(tmp_path: Path, monkeypatch) -> None:
+    """An object the native reader declines and pyelftools loops on: the file
+    is not checked, in bounded time, and the run goes on."""
+    import subprocess
+    import sys
+
+    from conftest import EXAMPLES
+
+    looping = tmp_path / "bin" / "looper"
+    looping.parent.mkdir()
+    shutil.copy(shutil.which("true") or "/bin/true", looping)
+    # As if pyelftools looped on this very file: a reader that never returns.
+    code = (
+        "import sys, itertools, runpy\n"
+        "from varkit import elf\n"
+        "elf.GENERAL_READER_SECONDS = 2\n"
+        "real = elf._read_facts_general\n"
+        "def general(path):\n"
+        "    if path.endswith('looper'):\n"
+        "        for _ in itertools.count(): pass\n"
+        "    return real(path)\n"
+        "elf._read_facts_general = general\n"
+        "elf._elf = None\n"  # the native reader declines everything
+        "sys.argv = ['varkit'] + sys.argv[1:]\n"
+        "runpy.run_module('varkit', run_name='__main__')\n"
+    )
+    done = subprocess.run(
+        [
+            sys.executable,
+            "-c",
+            code,
+            "--checkabi",
+            "--with-symbol",
+            "--search-local",
+            str(EXAMPLES / "results"),
+            "--check-local",
+            str(looping.parent),
+            "/bin/true",
+        ],
+        capture_output=True,
+        text=True,
+        timeout=120,
+    )
+    import json
+
+    result = json.loads(done.stdout)
+    verdicts = {os.path.basename(e["dest_file"]): e for e in result["library"]}
+    assert verdicts["looper"]["verdict"] == "not checked"
+    assert any("could not be read within 2 s" in r for r in verdicts["looper"]["reasons"])
+    assert verdicts["true"]["verdict"] == "not affected"
+    assert done.returncode == 1 and "Traceback" not in done.stderr

@@ -406,7 +406,10 @@ def judge_all(result: CheckResult, remote: bool) -> list[str]:
     for file_map in result["library"]:
         path = file_map.get("dest_file")
         typed = isinstance(path, str) and not verdicts.blocked(file_map)
-        file_type = common.get_file_type(path) if typed and path is not None else None
+        try:
+            file_type = common.get_file_type(path) if typed and path is not None else None
+        except OSError:  # an object that could not be read: its check said so already
+            file_type = None
         judged = verdicts.judge(file_map, file_map.get("check_type", ""), remote, file_type)
         file_map["verdict"] = judged.verdict
         file_map["reasons"] = judged.reasons

@@ -31,6 +31,7 @@ except ImportError:  # extension not built: pyelftools reads every object
     _elf = None  # type: ignore[assignment]
 
 __all__ = [
+    "ElfUnreadable",
     "FileType",
     "ImportedSymbols",
     "find_req_libs",
@@ -386,7 +387,17 @@ def _remembered(
 def _facts(path: Any) -> _ObjectFacts:
     if not _is_regular_file(path):
         return _NOT_ELF
-    return _remembered(_facts_cache, path, _read_facts)
+    known = _remembered(_facts_cache, path, _facts_or_failure)
+    if isinstance(known, ElfUnreadable):
+        raise known  # remembered too: the time is spent once per file state
+    return known
+
+
+def _facts_or_failure(path: Any) -> _ObjectFacts | ElfUnreadable:
+    try:
+        return _read_facts(path)
+    except ElfUnreadable as error:
+        return error
 
 
 _MACHINE_NAMES: dict[int, str] = {}
@@ -417,7 +428,7 @@ def _read_facts(path: Any) -> _ObjectFacts:
     if raw is False:
         return _NOT_ELF
     if raw is None:
-        return _read_facts_general(path)
+        return _read_facts_bounded(path)
     (
         elfclass,
         machine,
@@ -450,6 +461,45 @@ def _read_facts(path: Any) -> _ObjectFacts:
         _split_paths(runpath),
     )
     return _ObjectFacts(kind, elfclass == 32, imported, tuple(needed), soname, link)
+
+
+# The general-purpose reader sees only objects the native one found malformed;
+# some of those send it round a loop for ever. It gets this long.
+GENERAL_READER_SECONDS = 10.0
+
+
+class ElfUnreadable(OSError):
+    """An ELF object that could not be read within the time it is given."""
+
+
+class _Overrun(Exception):
+    pass
+
+
+def _read_facts_bounded(path: Any) -> _ObjectFacts:
+    """pyelftools' reading, stopped after GENERAL_READER_SECONDS (in the main
+    thread, where a timer signal can interrupt it)."""
+    import signal
+    import threading
+
+    if threading.current_thread() is not threading.main_thread():
+        return _read_facts_general(path)
+
+    def overrun(_number: int, _frame: Any) -> None:
+        raise _Overrun
+
+    previous = signal.signal(signal.SIGALRM, overrun)
+    signal.setitimer(signal.ITIMER_REAL, GENERAL_READER_SECONDS)
+    try:
+        return _read_facts_general(path)
+    except _Overrun:
+        raise ElfUnreadable(
+            f"{path}: a malformed ELF object that could not be read within "
+            f"{GENERAL_READER_SECONDS:g} s"
+        ) from None
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, previous)
 
 
 def _read_facts_general(path: Any) -> _ObjectFacts:
