@@ -12,14 +12,17 @@ namespace {
 
 constexpr const char *kScanner = "/usr/libexec/varkit/PHP_CodeSniffer-2.9.2/scripts/phpcs";
 constexpr const char *kRuleSet = "/usr/libexec/varkit/PHPCompatibility-9.3.5/";
+constexpr int kCommandSeconds = 300;
 
 // Runs `command_line` through the system shell, waits, and returns its exit status.
 int run_shell(const Globals &g, const py::str &command_line,
               const py::object &output = py::object()) {
     py::object run = g.get("subprocess").attr("run");
-    py::object completed = output ? run(command_line, py::arg("shell") = true,
-                                        py::arg("stdout") = output, py::arg("stderr") = output)
-                                  : run(command_line, py::arg("shell") = true);
+    // A scanner that hangs makes the file "not checked" (TimeoutExpired), not the run wait.
+    py::object completed =
+        output ? run(command_line, py::arg("shell") = true, py::arg("stdout") = output,
+                     py::arg("stderr") = output, py::arg("timeout") = kCommandSeconds)
+               : run(command_line, py::arg("shell") = true, py::arg("timeout") = kCommandSeconds);
     return completed.attr("returncode").cast<int>();
 }
 

@@ -36,8 +36,19 @@ void run(const host::Globals &globals, std::initializer_list<std::string> argv) 
     for (const std::string &arg : argv) {
         args.append(arg);
     }
-    py::object completed = globals.get("subprocess").attr("run")(args);
-    const long status = py::cast<long>(completed.attr("returncode"));
+    // A download that stalls is given up after a while, like one that fails.
+    long status = 0;
+    try {
+        py::object completed =
+            globals.get("subprocess").attr("run")(args, py::arg("timeout") = 900);
+        status = py::cast<long>(completed.attr("returncode"));
+    } catch (py::error_already_set &error) {
+        if (!error.matches(globals.get("subprocess").attr("TimeoutExpired"))) {
+            throw;
+        }
+        warn("lineage: warning: " + *argv.begin() + " did not finish within 900 s");
+        return;
+    }
     if (status != 0) {
         const std::string &name = *argv.begin();
         warn("lineage: warning: " + name +
