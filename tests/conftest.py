@@ -25,6 +25,29 @@ needs_private_mounts = pytest.mark.skipif(
 )
 
 
+def section_headers_damaged(source: str, damage: str) -> bytes:
+    """A copy of a 64-bit object with section headers that no longer describe
+    what its segments hold; the loader does not read them."""
+    from elftools.elf.elffile import ELFFile
+
+    data = bytearray(Path(source).read_bytes())
+    if damage == "no section headers":
+        data[0x28:0x30] = bytes(8)  # e_shoff
+        data[0x3C:0x40] = bytes(4)  # e_shnum, e_shstrndx
+        return bytes(data)
+    with open(source, "rb") as stream:
+        elf = ELFFile(stream)
+        headers = {
+            s.name: elf["e_shoff"] + i * elf["e_shentsize"]
+            for i, s in enumerate(elf.iter_sections())
+        }
+    for name in damage.split("+"):
+        header = headers[name]
+        data[header + 32 : header + 40] = bytes(8)  # sh_size: 0
+        data[header + 44 : header + 48] = bytes(4)  # sh_info: 0 (entries of .gnu.version_r)
+    return bytes(data)
+
+
 @pytest.fixture(scope="session")
 def example(tmp_path_factory):
     build = tmp_path_factory.mktemp("example")

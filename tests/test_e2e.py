@@ -13,7 +13,7 @@ from pathlib import Path
 
 import pytest
 
-from conftest import EXAMPLES, needs_private_mounts, varkit
+from conftest import EXAMPLES, needs_private_mounts, section_headers_damaged, varkit
 
 pytestmark = needs_private_mounts
 
@@ -97,6 +97,37 @@ def test_clean_program_passes(example, served_results):
         str(example / "apps" / "tallyapp"),
     )
     assert status == 0 and result["verdict"] == "not affected"
+
+
+@pytest.mark.parametrize("damage", [".dynamic", ".dynsym", "no section headers"])
+def test_section_headers_that_lie_hide_nothing_the_program_binds(example, tmp_path, damage):
+    """The loader reads the dynamic segment: a program whose section headers
+    were emptied or stripped loads and binds as before, and is judged so."""
+    intact = example / "apps" / "greeter"
+    damaged = tmp_path / "greeter"
+    damaged.write_bytes(section_headers_damaged(str(intact), damage))
+    damaged.chmod(0o755)
+    verdicts = {}
+    for program in (intact, damaged):
+        status, result, _ = varkit(
+            example,
+            "--checkabi",
+            "--with-symbol",
+            "--search-local",
+            str(EXAMPLES / "results"),
+            "--check-local",
+            str(program),
+        )
+        entry = result["library"][0]
+        symbols = sorted(record["symbol"] for record in entry.get("affected_symbols", []))
+        verdicts[program == damaged] = (
+            status,
+            entry["verdict"],
+            symbols,
+            entry["required_libs"],
+        )
+    assert verdicts[True] == verdicts[False]
+    assert verdicts[True][:2] == (8, "affected")
 
 
 def test_library_missing_from_the_result_tree(example, tmp_path):

@@ -10,6 +10,7 @@ from pathlib import Path
 
 import pytest
 
+from conftest import section_headers_damaged
 from varkit import _elf, common
 
 # The reader is part of every build: one that fails to build fails here rather than skipping.
@@ -183,29 +184,57 @@ def test_objects_of_other_machines_and_byte_orders_are_read_natively(
     assert common._read_facts(str(user)).needed == ("libdep.so.1",)
 
 
-def test_needed_libraries_come_from_the_dynamic_segment_as_the_loader_reads_them(
-    tmp_path: Path,
+_HEADER_DAMAGE = [
+    ".dynamic",
+    ".dynsym",
+    ".gnu.version_r+.gnu.version",
+    ".rela.dyn",
+    "no section headers",
+]
+
+
+def _bindings(program: Path) -> set[tuple[str, str]]:
+    """(symbol, version) of every binding the loader makes for the program's
+    own references, all at start (LD_BIND_NOW)."""
+    import re
+    import subprocess
+
+    run = subprocess.run(
+        [str(program), "--version"],
+        capture_output=True,
+        text=True,
+        env={**os.environ, "LD_BIND_NOW": "1", "LD_DEBUG": "bindings"},
+    )
+    pattern = re.compile(
+        rf"binding file {re.escape(str(program))} \[0\] to .*: normal symbol `([^']+)' \[([^]]+)\]"
+    )
+    return set(pattern.findall(run.stderr))
+
+
+@pytest.mark.parametrize("damage", _HEADER_DAMAGE)
+def test_what_the_loader_binds_is_read_whatever_the_section_headers_say(
+    tmp_path: Path, damage: str
 ) -> None:
     import subprocess
 
-    from elftools.elf.elffile import ELFFile
-
     source = shutil.which("true") or "/bin/true"
-    data = bytearray(Path(source).read_bytes())
-    with open(source, "rb") as stream:
-        elf = ELFFile(stream)
-        index = next(i for i, s in enumerate(elf.iter_sections()) if s.name == ".dynamic")
-        header = elf["e_shoff"] + index * elf["e_shentsize"]
-    data[header + 32 : header + 40] = bytes(8)  # the section header's sh_size: 0
-    emptied = tmp_path / "true"
-    emptied.write_bytes(bytes(data))
-    emptied.chmod(0o755)
+    damaged = tmp_path / "true"
+    damaged.write_bytes(section_headers_damaged(source, damage))
+    damaged.chmod(0o755)
+    assert _elf.read(os.fsencode(damaged))  # read natively, no fallback
+
     listed = subprocess.run(
-        ["/lib64/ld-linux-x86-64.so.2", "--list", str(emptied)], capture_output=True, text=True
+        ["/lib64/ld-linux-x86-64.so.2", "--list", str(damaged)], capture_output=True, text=True
     ).stdout
     loaded = [line.split("=>")[0].strip() for line in listed.splitlines() if "=>" in line]
-    assert loaded and common.find_req_libs(str(emptied)) == loaded
-    assert common.find_req_libs(str(emptied)) == common.find_req_libs(source)
+    assert loaded and common.find_req_libs(str(damaged)) == loaded
+
+    imported = common._read_facts(str(damaged)).imported
+    bound = _bindings(damaged)
+    assert bound and all(
+        name in imported and version in imported.versions.get(name, ()) for name, version in bound
+    )
+    assert _native(str(damaged)) == _native(source)
 
 
 def test_a_general_reader_that_loops_is_stopped(tmp_path: Path, monkeypatch) -> None:

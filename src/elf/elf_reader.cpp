@@ -15,8 +15,12 @@ struct Unusual {};  // thrown inside the reader only; read_elf() turns it into a
 constexpr std::uint32_t kShtStrtab = 3, kShtRela = 4, kShtDynamic = 6, kShtNobits = 8, kShtRel = 9,
                         kShtDynsym = 11, kShtVerneed = 0x6ffffffe, kShtVersym = 0x6fffffff;
 constexpr std::uint32_t kPtLoad = 1, kPtDynamic = 2, kPtInterp = 3;
-constexpr std::int64_t kDtNull = 0, kDtNeeded = 1, kDtStrtab = 5, kDtStrsz = 10, kDtSoname = 14,
-                       kDtRpath = 15, kDtRunpath = 29, kDtFlags1 = 0x6ffffffb;
+constexpr std::int64_t kDtNull = 0, kDtNeeded = 1, kDtPltrelsz = 2, kDtHash = 4, kDtStrtab = 5,
+                       kDtSymtab = 6, kDtRela = 7, kDtRelasz = 8, kDtRelaent = 9, kDtStrsz = 10,
+                       kDtSyment = 11, kDtSoname = 14, kDtRpath = 15, kDtRel = 17, kDtRelsz = 18,
+                       kDtRelent = 19, kDtPltrel = 20, kDtJmprel = 23, kDtRunpath = 29,
+                       kDtGnuHash = 0x6ffffef5, kDtVersym = 0x6ffffff0, kDtFlags1 = 0x6ffffffb,
+                       kDtVerneed = 0x6ffffffe, kDtVerneednum = 0x6fffffff;
 constexpr std::uint64_t kDf1Pie = 0x08000000;
 
 class Bytes {
@@ -56,6 +60,26 @@ struct Segment {
 struct Section {
     std::uint32_t name, type;
     std::uint64_t offset, size, link, info, entsize;
+};
+
+// A table of relocations: where it lies in the file, its size and whether its
+// entries carry an addend.
+struct Relocations {
+    std::uint64_t offset, size;
+    bool rela;
+};
+
+// Where the dynamic symbols and what describes them lie in the file.
+struct SymbolTable {
+    std::uint64_t offset = 0, count = 0;
+    Section strings{};
+    bool has_versym = false;
+    std::uint64_t versym = 0, versym_count = 0;
+    // The needed-version records: the first one, how many there are, and the
+    // bytes they must lie in.
+    std::uint64_t verneed = 0, verneed_count = 0, verneed_end = 0;
+    Section version_strings{};
+    std::vector<Relocations> relocations;
 };
 
 class Reader {
@@ -101,13 +125,18 @@ private:
         const std::uint16_t shentsize = b_.get<std::uint16_t>(p + 4);
         shnum_ = b_.get<std::uint16_t>(p + 6);
         shstrndx_ = b_.get<std::uint16_t>(p + 8);
-        if ((phnum_ != 0 && phentsize != (is64_ ? 56 : 32)) || shentsize != (is64_ ? 64 : 40)) {
+        if (phnum_ != 0 && phentsize != (is64_ ? 56 : 32)) {
             throw Unusual{};
         }
-        if (shnum_ == 0 || shstrndx_ == 0 || shstrndx_ >= shnum_) {
-            throw Unusual{};  // no section headers, or extended numbering
-        }
         b_.need(phoff_, std::uint64_t{phnum_} * phentsize);
+        // The loader needs no section headers: without them (stripped, or the
+        // count moved out by extended numbering) the segments tell everything.
+        if (shnum_ == 0) {
+            return;
+        }
+        if (shentsize != (is64_ ? 64 : 40) || shstrndx_ == 0 || shstrndx_ >= shnum_) {
+            throw Unusual{};
+        }
         b_.need(shoff_, std::uint64_t{shnum_} * shentsize);
     }
 
@@ -161,6 +190,9 @@ private:
                 throw Unusual{};
             }
             sections_.push_back(s);
+        }
+        if (sections_.empty()) {
+            return;
         }
         const Section &names = strtab(shstrndx_);
         for (const Section &s : sections_) {
@@ -223,22 +255,16 @@ private:
         const std::uint64_t entsize = is64_ ? 16 : 8;
         if (has_dynamic_segment_) {
             b_.need(dynamic_segment_.offset, dynamic_segment_.filesz);
-            std::uint64_t strtab = 0, strsz = 0;
-            bool found = false;
             for_each_tag(dynamic_segment_.offset, dynamic_segment_.filesz / entsize,
-                         [&](std::int64_t tag, std::uint64_t value) {
-                             if (tag == kDtStrtab) {
-                                 strtab = value;
-                                 found = true;
-                             } else if (tag == kDtStrsz) {
-                                 strsz = value;
-                             }
-                         });
-            const auto offset = found ? file_offset(strtab) : std::nullopt;
-            if (offset && strsz > 0) {
-                b_.need(*offset, strsz);
-                const Section strings{0, kShtStrtab, *offset, strsz, 0, 0, 0};
-                read_tags(dynamic_segment_.offset, dynamic_segment_.filesz / entsize, strings);
+                         [&](std::int64_t tag, std::uint64_t value) { tags_.emplace(tag, value); });
+            const auto strtab = tag(kDtStrtab);
+            const auto strsz = tag(kDtStrsz);
+            const auto offset = strtab ? file_offset(*strtab) : std::nullopt;
+            if (offset && strsz && *strsz > 0) {
+                b_.need(*offset, *strsz);
+                dynamic_strings_ = Section{0, kShtStrtab, *offset, *strsz, 0, 0, 0};
+                read_tags(dynamic_segment_.offset, dynamic_segment_.filesz / entsize,
+                          *dynamic_strings_);
                 return;
             }
         }
@@ -251,6 +277,22 @@ private:
         }
         entries(*dyn, entsize);
         read_tags(dyn->offset, dyn->size / entsize, strtab(dyn->link));
+    }
+
+    std::optional<std::uint64_t> tag(std::int64_t which) const {
+        const auto found = tags_.find(which);
+        if (found == tags_.end()) {
+            return std::nullopt;
+        }
+        return found->second;
+    }
+
+    std::uint64_t at_address(std::uint64_t vaddr) const {
+        const auto offset = file_offset(vaddr);
+        if (!offset) {
+            throw Unusual{};  // a table no segment loads
+        }
+        return *offset;
     }
 
     template <typename Visit>
@@ -290,72 +332,223 @@ private:
         });
     }
 
-    std::map<std::uint32_t, std::string> needed_versions() const {
-        std::map<std::uint32_t, std::string> names;
-        for (const Section &s : sections_) {
-            if (s.type != kShtVerneed) {
-                continue;
+    // How many symbols the dynamic symbol table holds, from the hash table the
+    // loader looks names up in (the table itself has no length).
+    std::optional<std::uint64_t> hashed_symbol_count() const {
+        if (const auto gnu = tag(kDtGnuHash)) {
+            const std::uint64_t at = at_address(*gnu);
+            const std::uint32_t buckets = b_.get<std::uint32_t>(at);
+            const std::uint32_t first = b_.get<std::uint32_t>(at + 4);
+            const std::uint32_t bloom_words = b_.get<std::uint32_t>(at + 8);
+            const std::uint64_t bucket_at = at + 16 + std::uint64_t{bloom_words} * (is64_ ? 8 : 4);
+            b_.need(bucket_at, std::uint64_t{buckets} * 4);
+            std::uint32_t last = 0;
+            for (std::uint32_t i = 0; i < buckets; ++i) {
+                last = std::max(last, b_.get<std::uint32_t>(bucket_at + std::uint64_t{i} * 4));
             }
-            const Section &strings = strtab(s.link);
-            std::uint64_t entry = s.offset;
-            const std::uint64_t end = s.offset + s.size;
-            // Every record takes 16 bytes of the section: a chain that visits
-            // more records than fit (links that loop back) is no real file.
-            std::uint64_t records = s.size / 16;
-            for (std::uint64_t v = 0; v < s.info; ++v) {
-                if (entry + 16 > end || records-- == 0) {
-                    throw Unusual{};
+            if (last == 0) {
+                return first;  // no symbol is hashed: only those before the first hashed one
+            }
+            if (last < first) {
+                throw Unusual{};
+            }
+            // The chain of the last bucket ends (low bit set) at the table's last symbol.
+            const std::uint64_t chain_at = bucket_at + std::uint64_t{buckets} * 4;
+            for (std::uint64_t index = last;; ++index) {
+                if (b_.get<std::uint32_t>(chain_at + (index - first) * 4) & 1u) {
+                    return index + 1;
                 }
-                const std::uint16_t count = b_.get<std::uint16_t>(entry + 2);
-                std::uint64_t aux = entry + b_.get<std::uint32_t>(entry + 8);
-                for (std::uint16_t a = 0; a < count; ++a) {
-                    if (aux < s.offset || aux + 16 > end || records-- == 0) {
-                        throw Unusual{};
-                    }
-                    const std::uint16_t other = b_.get<std::uint16_t>(aux + 6);
-                    names[other & 0x7fffu] = string_at(strings, b_.get<std::uint32_t>(aux + 8));
-                    const std::uint32_t next = b_.get<std::uint32_t>(aux + 12);
-                    if (next == 0) {
-                        break;  // the last of this entry's versions
-                    }
-                    aux += next;
-                }
-                const std::uint32_t next = b_.get<std::uint32_t>(entry + 12);
-                if (next == 0) {
-                    break;  // the last entry
-                }
-                entry += next;
             }
         }
-        return names;
+        if (const auto hash = tag(kDtHash)) {
+            // nchain, the second word, is the number of symbols; 64-bit S/390
+            // and Alpha have 8-byte hash words.
+            const std::uint64_t at = at_address(*hash);
+            const bool wide = (is64_ && f_.machine == 22) || f_.machine == 0x9026;
+            return wide ? b_.get<std::uint64_t>(at + 8) : b_.get<std::uint32_t>(at + 4);
+        }
+        return std::nullopt;
     }
 
-    std::vector<std::uint64_t> copied(std::uint64_t dynsym_index) const {
-        std::uint32_t copy = 0;
-        switch (f_.machine) {
-        case 62:
-        case 3: copy = 5; break;       // x86-64, i386
-        case 183: copy = 1024; break;  // AArch64
-        case 40: copy = 20; break;     // ARM
-        case 20:
-        case 21: copy = 19; break;  // PowerPC
-        case 22: copy = 9; break;   // S/390
-        case 243:
-        case 258: copy = 4; break;  // RISC-V, LoongArch
-        case 8: copy = 126; break;  // MIPS
-        case 2:
-        case 43: copy = 19; break;  // SPARC
-        default: return {};
+    void add_relocations(SymbolTable &table, std::optional<std::uint64_t> address,
+                         std::optional<std::uint64_t> size, bool rela) const {
+        if (!address || !size || *size == 0) {
+            return;
         }
-        std::vector<std::uint64_t> indexes;
+        table.relocations.push_back({at_address(*address), *size, rela});
+    }
+
+    // The dynamic symbols as the loader finds them: through DT_SYMTAB and the
+    // tables the other tags point at. A .dynsym section header at the same place
+    // only cross-checks the length; the longer reading is taken, so that a
+    // shortened or emptied header hides no symbol the program binds.
+    std::optional<SymbolTable> dynamic_symbols() const {
+        const auto symtab = tag(kDtSymtab);
+        if (!dynamic_strings_ || !symtab) {
+            return std::nullopt;
+        }
+        const std::uint64_t entsize = is64_ ? 24 : 16;
+        const std::uint64_t word_size = is64_ ? 8 : 4;
+        const auto syment = tag(kDtSyment);
+        const auto relaent = tag(kDtRelaent);
+        const auto relent = tag(kDtRelent);
+        if ((syment && *syment != entsize) || (relaent && *relaent != 3 * word_size) ||
+            (relent && *relent != 2 * word_size)) {
+            throw Unusual{};
+        }
+        SymbolTable table;
+        table.offset = at_address(*symtab);
+        table.strings = *dynamic_strings_;
+        std::optional<std::uint64_t> count = hashed_symbol_count();
+        const Section *section = first_of_type(kShtDynsym);
+        if (section != nullptr && section->offset == table.offset && section->entsize == entsize) {
+            count = std::max(count.value_or(0), section->size / entsize);
+        }
+        if (!count) {
+            throw Unusual{};
+        }
+        table.count = *count;
+        b_.need(table.offset, table.count * entsize);
+        if (const auto versym = tag(kDtVersym)) {
+            table.has_versym = true;
+            table.versym = at_address(*versym);
+            table.versym_count = table.count;
+            b_.need(table.versym, table.count * 2);
+        }
+        if (const auto verneed = tag(kDtVerneed)) {
+            table.verneed = at_address(*verneed);
+            table.verneed_count = tag(kDtVerneednum).value_or(0);
+            table.version_strings = table.strings;
+            table.verneed_end = b_.size();  // the records say where they end
+        }
+        add_relocations(table, tag(kDtRela), tag(kDtRelasz), true);
+        add_relocations(table, tag(kDtRel), tag(kDtRelsz), false);
+        if (const auto jmprel = tag(kDtJmprel)) {
+            const auto kind = tag(kDtPltrel);
+            if (kind && *kind != static_cast<std::uint64_t>(kDtRela) &&
+                *kind != static_cast<std::uint64_t>(kDtRel)) {
+                throw Unusual{};
+            }
+            add_relocations(table, jmprel, tag(kDtPltrelsz),
+                            kind.value_or(kDtRela) == static_cast<std::uint64_t>(kDtRela));
+        }
+        return table;
+    }
+
+    // The same from the section headers, for objects whose tags do not reach them.
+    std::optional<SymbolTable> section_symbols() const {
+        const Section *dynsym = first_of_type(kShtDynsym);
+        if (dynsym == nullptr) {
+            if (has_dynamic_segment_) {
+                throw Unusual{};  // symbols only through the segment
+            }
+            return std::nullopt;
+        }
+        const std::uint64_t entsize = is64_ ? 24 : 16;
+        entries(*dynsym, entsize);
+        SymbolTable table;
+        table.offset = dynsym->offset;
+        table.count = dynsym->size / entsize;
+        table.strings = strtab(dynsym->link);
+        if (const Section *versym = first_of_type(kShtVersym)) {
+            if (versym->type == kShtNobits || versym->entsize != 2) {
+                throw Unusual{};
+            }
+            table.has_versym = true;
+            table.versym = versym->offset;
+            table.versym_count = versym->size / 2;
+        }
+        if (const Section *records = first_of_type(kShtVerneed)) {
+            table.version_strings = strtab(records->link);
+            table.verneed = records->offset;
+            table.verneed_count = records->info;
+            table.verneed_end = records->offset + records->size;
+        }
+        const std::uint64_t dynsym_index = static_cast<std::uint64_t>(dynsym - sections_.data());
         for (const Section &s : sections_) {
             if ((s.type != kShtRel && s.type != kShtRela) || s.link != dynsym_index) {
                 continue;
             }
-            const std::uint64_t entsize = (is64_ ? 8 : 4) * (s.type == kShtRela ? 3 : 2);
-            entries(s, entsize);
-            for (std::uint64_t i = 0; i < s.size / entsize; ++i) {
-                const std::uint64_t at = s.offset + i * entsize + (is64_ ? 8 : 4);
+            entries(s, (is64_ ? 8 : 4) * (s.type == kShtRela ? 3 : 2));
+            table.relocations.push_back({s.offset, s.size, s.type == kShtRela});
+        }
+        return table;
+    }
+
+    std::map<std::uint32_t, std::string> needed_versions(const SymbolTable &table) const {
+        std::map<std::uint32_t, std::string> names;
+        if (table.verneed_count == 0) {
+            return names;
+        }
+        const std::uint64_t start = table.verneed, end = table.verneed_end;
+        if (end < start) {
+            throw Unusual{};
+        }
+        b_.need(start, end - start);
+        // Every record takes 16 bytes: a chain that visits more records than
+        // fit (links that loop back) is no real file.
+        std::uint64_t records = (end - start) / 16;
+        std::uint64_t entry = start;
+        for (std::uint64_t v = 0; v < table.verneed_count; ++v) {
+            if (entry + 16 > end || records-- == 0) {
+                throw Unusual{};
+            }
+            const std::uint16_t count = b_.get<std::uint16_t>(entry + 2);
+            std::uint64_t aux = entry + b_.get<std::uint32_t>(entry + 8);
+            for (std::uint16_t a = 0; a < count; ++a) {
+                if (aux < start || aux + 16 > end || records-- == 0) {
+                    throw Unusual{};
+                }
+                const std::uint16_t other = b_.get<std::uint16_t>(aux + 6);
+                names[other & 0x7fffu] =
+                    string_at(table.version_strings, b_.get<std::uint32_t>(aux + 8));
+                const std::uint32_t next = b_.get<std::uint32_t>(aux + 12);
+                if (next == 0) {
+                    break;  // the last of this entry's versions
+                }
+                aux += next;
+            }
+            const std::uint32_t next = b_.get<std::uint32_t>(entry + 12);
+            if (next == 0) {
+                break;  // the last entry
+            }
+            entry += next;
+        }
+        return names;
+    }
+
+    std::uint32_t copy_relocation_type() const {
+        switch (f_.machine) {
+        case 62:
+        case 3: return 5;       // x86-64, i386
+        case 183: return 1024;  // AArch64
+        case 40: return 20;     // ARM
+        case 20:
+        case 21: return 19;  // PowerPC
+        case 22: return 9;   // S/390
+        case 243:
+        case 258: return 4;  // RISC-V, LoongArch
+        case 8: return 126;  // MIPS
+        case 2:
+        case 43: return 19;  // SPARC
+        default: return 0;
+        }
+    }
+
+    std::vector<std::uint64_t> copied(const std::vector<Relocations> &tables) const {
+        const std::uint32_t copy = copy_relocation_type();
+        std::vector<std::uint64_t> indexes;
+        if (copy == 0) {
+            return indexes;
+        }
+        for (const Relocations &r : tables) {
+            const std::uint64_t entsize = (is64_ ? 8 : 4) * (r.rela ? 3 : 2);
+            b_.need(r.offset, r.size);
+            if (r.size % entsize != 0) {
+                throw Unusual{};
+            }
+            for (std::uint64_t i = 0; i < r.size / entsize; ++i) {
+                const std::uint64_t at = r.offset + i * entsize + (is64_ ? 8 : 4);
                 std::uint64_t symbol = 0, type = 0;
                 if (is64_ && f_.machine == 8) {
                     // MIPS64: r_sym (4 bytes), r_ssym, r_type3, r_type2, r_type (1 each)
@@ -376,33 +569,25 @@ private:
     }
 
     void symbols() {
-        const Section *dynsym = first_of_type(kShtDynsym);
-        if (dynsym == nullptr) {
-            if (has_dynamic_segment_) {
-                throw Unusual{};  // symbols only through the segment
-            }
-            return;
+        std::optional<SymbolTable> table = dynamic_symbols();
+        if (!table) {
+            table = section_symbols();
         }
+        if (table) {
+            read_symbols(*table);
+        }
+    }
+
+    void read_symbols(const SymbolTable &table) {
         const std::uint64_t entsize = is64_ ? 24 : 16;
-        entries(*dynsym, entsize);
-        const Section &strings = strtab(dynsym->link);
-        const Section *versym = first_of_type(kShtVersym);
-        std::uint64_t versym_count = 0;
-        if (versym != nullptr) {
-            if (versym->type == kShtNobits || versym->entsize != 2) {
-                throw Unusual{};
-            }
-            versym_count = versym->size / 2;
-        }
-        const auto version_names = needed_versions();
-        const auto copies = copied(static_cast<std::uint64_t>(dynsym - sections_.data()));
+        const auto version_names = needed_versions(table);
+        const auto copies = copied(table.relocations);
         std::unordered_map<std::string, std::size_t> where;
-        const std::uint64_t count = dynsym->size / entsize;
-        for (std::uint64_t i = 0; i < count; ++i) {
-            const std::uint64_t p = dynsym->offset + i * entsize;
+        for (std::uint64_t i = 0; i < table.count; ++i) {
+            const std::uint64_t p = table.offset + i * entsize;
             const std::uint32_t name_offset = b_.get<std::uint32_t>(p);
             const std::uint16_t shndx = b_.get<std::uint16_t>(p + (is64_ ? 6 : 14));
-            std::string name = string_at(strings, name_offset);
+            std::string name = string_at(table.strings, name_offset);
             if (name.empty()) {
                 continue;
             }
@@ -415,10 +600,10 @@ private:
             if (fresh) {
                 f_.undefined.push_back({std::move(name), {}});
             }
-            if (i >= versym_count) {
+            if (!table.has_versym || i >= table.versym_count) {
                 continue;
             }
-            const std::uint16_t raw = b_.get<std::uint16_t>(versym->offset + i * 2);
+            const std::uint16_t raw = b_.get<std::uint16_t>(table.versym + i * 2);
             if (raw == 0 || raw == 1 || raw == 0xff00 || raw == 0xff01) {
                 continue;  // local, global or reserved: no version
             }
@@ -434,6 +619,8 @@ private:
     bool is64_ = false;
     bool has_dynamic_segment_ = false;
     Segment dynamic_segment_{};
+    std::map<std::int64_t, std::uint64_t> tags_;  // the first value of each dynamic tag
+    std::optional<Section> dynamic_strings_;      // DT_STRTAB, when a segment loads it
     std::vector<Segment> loads_;
     std::uint64_t phoff_ = 0, shoff_ = 0;
     std::uint16_t phnum_ = 0, shnum_ = 0, shstrndx_ = 0;
