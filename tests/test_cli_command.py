@@ -147,13 +147,29 @@ def test_unwritable_output_is_refused_before_the_run(tmp_path, where):
     assert "Traceback" not in err
 
 
-def test_output_file_is_replaced_whole(tmp_path):
+def test_output_file_is_replaced_whole_and_what_killed_runs_left_is_cleared(tmp_path):
+    import fcntl
+
     target = tmp_path / "out.json"
     target.write_text("old")
-    status, out, _ = run(*ABI, "--check-local", "/bin/true", "-o", str(target))
+    # Temporary files of earlier runs: killed long ago, killed a moment ago,
+    # still being written by a live run (it holds the lock), another file's.
+    left = {name: tmp_path / name for name in (".out.json.k1ll3d_0.tmp", ".out.json.fresh_01.tmp")}
+    left["live"] = tmp_path / ".out.json.l1ve_run.tmp"
+    left["other"] = tmp_path / ".other.json.k1ll3d_0.tmp"
+    for path in left.values():
+        path.write_text("{")
+    an_hour_ago = time.time() - 3600
+    for name in (".out.json.k1ll3d_0.tmp", "live", "other"):
+        os.utime(left[name], (an_hour_ago, an_hour_ago))
+    with open(left["live"]) as live:
+        fcntl.flock(live, fcntl.LOCK_EX)
+        status, out, _ = run(*ABI, "--check-local", "/bin/true", "-o", str(target))
     assert status == 0 and out == b""
     assert json.loads(target.read_text())["verdict"] == "not affected"
-    assert sorted(p.name for p in tmp_path.iterdir()) == ["out.json"]
+    assert sorted(p.name for p in tmp_path.iterdir()) == sorted(
+        ["out.json", ".out.json.fresh_01.tmp", left["live"].name, left["other"].name]
+    )
 
 
 def test_undecodable_file_names_round_trip(tmp_path):
@@ -454,6 +470,68 @@ def test_a_result_document_that_is_a_fifo_is_not_waited_for(tmp_path, document):
     (entry,) = parsed(out)["library"]
     assert entry["verdict"] == "not checked", entry["reasons"]
     assert any("not a regular file" in reason for reason in entry["reasons"])
+    assert status & 1 and "Traceback" not in err
+
+
+def test_a_file_whose_check_outlasts_its_time_is_not_checked_and_the_run_goes_on(tmp_path):
+    """The report a program needs arrives a byte at a time, within the fetch's
+    own deadline: the file's time runs out first, and the next file is checked."""
+    import http.server
+    import threading
+    from functools import partial
+
+    from varkit.common import get_pkgname_by_libname
+
+    tree = tmp_path / "results"
+    shutil.copytree(RESULTS, tree)
+    report = tree / "compat_reports" / get_pkgname_by_libname("libc.so.6") / "libc.so.6"
+    shutil.copytree(tree / "compat_reports" / "libgreet" / "libgreet.so.1", report)
+
+    class Drip(http.server.SimpleHTTPRequestHandler):
+        def log_message(self, *args):
+            pass
+
+        def do_GET(self):
+            if not self.path.endswith("compat_report.xml"):
+                return super().do_GET()
+            self.send_response(200)
+            self.send_header("Content-Length", "100000")
+            self.end_headers()
+            try:
+                for _ in range(100000):
+                    self.wfile.write(b"<")
+                    self.wfile.flush()
+                    time.sleep(0.2)
+            except OSError:  # the client gave up
+                self.close_connection = True
+
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), partial(Drip, directory=str(tree)))
+    server.daemon_threads = True
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    script = tmp_path / "run.sh"
+    script.write_text("#!/bin/sh\ntrue\n")
+    conf = tmp_path / "varkit.conf"
+    conf.write_text("[varkit]\nfetch_deadline = 600\nfile_check_seconds = 3\n")
+    started = time.monotonic()
+    try:
+        status, out, err = run(
+            "--checkabi",
+            "--with-symbol",
+            "--search-remote",
+            f"http://127.0.0.1:{server.server_address[1]}/",
+            "--check-local",
+            "/bin/true",
+            str(script),
+            env={"VARKIT_CONF": str(conf), "NO_PROXY": "127.0.0.1"},
+        )
+    finally:
+        server.shutdown()
+        server.server_close()
+    assert time.monotonic() - started < 60
+    entries = {Path(e["dest_file"]).name: e for e in parsed(out)["library"]}
+    assert entries["true"]["verdict"] == "not checked"
+    assert any("ran past 3 s" in reason for reason in entries["true"]["reasons"])
+    assert entries["run.sh"]["verdict"] == "no check"
     assert status & 1 and "Traceback" not in err
 
 

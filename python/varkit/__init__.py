@@ -96,6 +96,9 @@ DEFAULTS: dict[str, str] = {
     # Seconds one remote document may take from the first request to its last
     # byte, retries included.
     "fetch_deadline": "60",
+    # Seconds the check of one file may take; past them the file is "not checked"
+    # and the run goes on with the next one.
+    "file_check_seconds": "900",
     # Largest decoded body accepted, per kind of remote document (bytes).
     "max_report_bytes": "536870912",
     "max_json_bytes": "268435456",
@@ -118,6 +121,7 @@ class Config:
     rpm_dbpath: str
     rpm_root: str
     fetch_deadline: str
+    file_check_seconds: str
     max_report_bytes: str
     max_json_bytes: str
     max_listing_bytes: str
@@ -177,3 +181,12 @@ def load_conf(path: str | None = None) -> Config:
 
 
 conf = load_conf()
+
+
+def conf_number(key: str, default: float) -> float:
+    """A positive number the configuration gives; ``default`` when it gives none."""
+    try:
+        value = float(getattr(conf, key, default))
+    except (TypeError, ValueError):
+        return default
+    return value if value > 0 else default

@@ -32,9 +32,10 @@ import time
 import traceback
 from typing import Any, Callable, Iterator, Optional, Sequence, TextIO, Union
 
-from varkit import __version__, command_line, output_file, report_output
+from varkit import __version__, command_line, conf_number, output_file, report_output
 from varkit import verdict as verdicts
 from varkit.record import CheckResult, FileRecord
+from varkit.time_limit import TimeLimitExceeded, time_limit
 
 # Never walked when the whole machine ("/") is checked.
 PSEUDO_FILESYSTEMS = ("proc", "sys", "dev", "run")
@@ -235,6 +236,7 @@ class Run:
         self._pending: list[tuple[str, str]] = []
         self._walked: dict[str, set[str]] = {}  # per check kind, the real directories walked
         self._printed = LabelledStream(self._terminal or sys.stderr)
+        self._file_seconds = conf_number("file_check_seconds", 900.0)
 
     def check(self, kinds: Sequence[str]) -> None:
         from varkit import fetch, impactor
@@ -299,11 +301,20 @@ class Run:
             self._printed.label(f"{path} [{check_type}]")
             problem = file_problem(path) if isinstance(path, str) else None
             try:
-                passed = original(search, path, file_map, check_type)
-                if check_type == "ABI" and not problem:
-                    from varkit import py_imports
+                with time_limit(self._file_seconds) as bound:
+                    passed = original(search, path, file_map, check_type)
+                    if check_type == "ABI" and not problem:
+                        from varkit import py_imports
 
-                    py_imports.record_unresolved(search, path, file_map)
+                        py_imports.record_unresolved(search, path, file_map)
+            except TimeLimitExceeded as exceeded:
+                if exceeded is not bound:
+                    raise
+                file_map.setdefault("dest_file", path)
+                file_map.setdefault("check_failed", []).append(
+                    ["TimeLimitExceeded", f"the check of this file ran past {exceeded.seconds:g} s"]
+                )
+                passed = False
             except Exception as exc:
                 file_map.setdefault("dest_file", path)
                 file_map.setdefault("check_failed", []).append(

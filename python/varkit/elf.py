@@ -472,34 +472,20 @@ class ElfUnreadable(OSError):
     """An ELF object that could not be read within the time it is given."""
 
 
-class _Overrun(Exception):
-    pass
-
-
 def _read_facts_bounded(path: Any) -> _ObjectFacts:
-    """pyelftools' reading, stopped after GENERAL_READER_SECONDS (in the main
-    thread, where a timer signal can interrupt it)."""
-    import signal
-    import threading
+    """pyelftools' reading, stopped after GENERAL_READER_SECONDS."""
+    from varkit.time_limit import TimeLimitExceeded, time_limit
 
-    if threading.current_thread() is not threading.main_thread():
-        return _read_facts_general(path)
-
-    def overrun(_number: int, _frame: Any) -> None:
-        raise _Overrun
-
-    previous = signal.signal(signal.SIGALRM, overrun)
-    signal.setitimer(signal.ITIMER_REAL, GENERAL_READER_SECONDS)
     try:
-        return _read_facts_general(path)
-    except _Overrun:
+        with time_limit(GENERAL_READER_SECONDS) as bound:
+            return _read_facts_general(path)
+    except TimeLimitExceeded as exceeded:
+        if exceeded is not bound:
+            raise  # the time of a bound around this one is up
         raise ElfUnreadable(
             f"{path}: a malformed ELF object that could not be read within "
             f"{GENERAL_READER_SECONDS:g} s"
         ) from None
-    finally:
-        signal.setitimer(signal.ITIMER_REAL, 0)
-        signal.signal(signal.SIGALRM, previous)
 
 
 def _read_facts_general(path: Any) -> _ObjectFacts:

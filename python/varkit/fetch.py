@@ -42,6 +42,8 @@ from typing import Iterator
 
 import requests
 
+from varkit import conf_number
+
 CONNECT_TIMEOUT = 5.0
 READ_TIMEOUT = 30.0
 TRIES = 3
@@ -83,25 +85,15 @@ class Fetched:
         """Complete bodies are of successful answers only."""
 
 
-def _conf_number(key: str, default: float) -> float:
-    from varkit import conf
-
-    try:
-        value = float(getattr(conf, key, default))
-    except (TypeError, ValueError):
-        return default
-    return value if value > 0 else default
-
-
 def deadline_seconds() -> float:
-    return _conf_number("fetch_deadline", 60.0)
+    return conf_number("fetch_deadline", 60.0)
 
 
 def size_cap(kind: str) -> int:
     key = _CAP_KEYS.get(kind)
     if key is None:
         return _DEFAULT_CAPS["json"]
-    return int(_conf_number(key, float(_DEFAULT_CAPS[kind])))
+    return int(conf_number(key, float(_DEFAULT_CAPS[kind])))
 
 
 _serials = itertools.count(1)

@@ -12,14 +12,24 @@ never leaving a regular file half written.
 
 Everything that can be known before the run is checked when the file is
 opened, so that a run is never made only to lose its result at the end.
+
+A temporary file is removed on every exit Python sees; one that a killed run
+left behind (no run holds its lock, and it is over a minute old) is removed by
+the next run writing the same file.
 """
 
 from __future__ import annotations
 
+import fcntl
 import os
+import re
 import stat
 import tempfile
+import time
 from typing import Optional
+
+# A temporary file this old and unlocked belongs to no live run.
+STALE_SECONDS = 60.0
 
 
 class OutputFile:
@@ -39,6 +49,7 @@ class OutputFile:
         if status is not None and not os.access(self._target, os.W_OK):
             raise PermissionError(f"{path} is not writable")
         self._probe_directory()
+        self._clear_stale()
 
     @staticmethod
     def _check_direct(path: str, mode: int) -> bool:
@@ -62,7 +73,7 @@ class OutputFile:
     def _probe_directory(self) -> None:
         """The directory must take the temporary file the result is renamed from."""
         try:
-            descriptor, probe = tempfile.mkstemp(dir=self._directory(), prefix=self._prefix())
+            descriptor, probe = self._temporary()
         except OSError as exc:
             raise OSError(
                 exc.errno,
@@ -78,6 +89,43 @@ class OutputFile:
     def _prefix(self) -> str:
         return "." + os.path.basename(self._target) + "."
 
+    def _temporary(self) -> tuple[int, str]:
+        """A new temporary file beside the target, locked while this run has it."""
+        descriptor, path = tempfile.mkstemp(
+            dir=self._directory(), prefix=self._prefix(), suffix=".tmp"
+        )
+        fcntl.flock(descriptor, fcntl.LOCK_EX)
+        return descriptor, path
+
+    def _clear_stale(self) -> None:
+        directory = self._directory()
+        # mkstemp's names: the prefix, 8 characters of its alphabet, the suffix.
+        pattern = re.compile(re.escape(self._prefix()) + r"[a-z0-9_]{8}\.tmp\Z")
+        try:
+            names = [name for name in os.listdir(directory) if pattern.match(name)]
+        except OSError:
+            return
+        for name in names:
+            path = os.path.join(directory, name)
+            try:
+                descriptor = os.open(path, os.O_RDONLY | os.O_NOFOLLOW | os.O_NONBLOCK)
+            except OSError:
+                continue
+            try:
+                info = os.fstat(descriptor)
+                if (
+                    not stat.S_ISREG(info.st_mode)
+                    or info.st_uid != os.geteuid()
+                    or time.time() - info.st_mtime < STALE_SECONDS
+                ):
+                    continue
+                fcntl.flock(descriptor, fcntl.LOCK_EX | fcntl.LOCK_NB)  # raises while a run has it
+                os.unlink(path)
+            except OSError:
+                continue
+            finally:
+                os.close(descriptor)
+
     def commit(self, text: str) -> None:
         data = text.encode("utf-8", "surrogateescape")
         if self._direct:
@@ -88,9 +136,7 @@ class OutputFile:
             finally:
                 os.close(descriptor)
             return
-        descriptor, temporary = tempfile.mkstemp(
-            dir=self._directory(), prefix=self._prefix(), suffix=".tmp"
-        )
+        descriptor, temporary = self._temporary()
         try:
             try:
                 _write_all(descriptor, data)
