@@ -28,7 +28,7 @@ CXX_SOURCES = $(shell git ls-files 'src/*.cpp' 'src/*.hpp' 'src/*.h')
 
 PREFIX ?= /usr/local
 
-.PHONY: all deps venv install install-docs rpm test demo inplace test-inplace lint lint-deps bench clean
+.PHONY: all deps venv install install-docs rpm test sanitize-test demo inplace test-inplace lint lint-deps bench clean
 
 all: install
 
@@ -60,6 +60,24 @@ install: deps venv
 
 test: install
 	$(PY) -m pytest -q
+
+# The whole suite against modules built with AddressSanitizer and UBSan (GCC's
+# runtimes), in a venv and build directory of their own. Every Python process of
+# the run loads the runtimes first (tests/sanitize/sitecustomize.py); the
+# programs the tests start (rpm, dpkg, compilers, shells) run without them.
+SANITIZE_VENV ?= .venv-sanitize
+SANITIZE_PY := $(SANITIZE_VENV)/bin/python
+SANITIZER_RUNTIMES = $(shell g++ -print-file-name=libasan.so) $(shell g++ -print-file-name=libubsan.so)
+sanitize-test: deps
+	test -x $(SANITIZE_PY) || $(PYTHON) -m venv $(SANITIZE_VENV)
+	$(SANITIZE_PY) -m pip install -q --upgrade pip $(BUILD_REQUIREMENTS)
+	@echo "building varkit under ASan and UBSan (about 6 minutes on 2 cores the first time)"
+	$(SANITIZE_PY) -m pip install -q --no-build-isolation -C build-dir=build/sanitize/{wheel_tag} \
+	  -C cmake.build-type=RelWithDebInfo -C cmake.define.VARKIT_SANITIZE=ON \
+	  -C cmake.define.VARKIT_WERROR=$(WERROR) ".[test]"
+	VARKIT_SANITIZER_PRELOAD="$(SANITIZER_RUNTIMES)" PYTHONPATH=$(CURDIR)/tests/sanitize \
+	  ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  $(SANITIZE_PY) -m pytest -q -p no:cacheprovider --deselect tests/test_stubs.py
 
 # Manual pages and bash/zsh completion, made from the commands' parsers.
 install-docs: install

@@ -10,6 +10,7 @@ import os
 import shutil
 import subprocess
 import sys
+import time
 from pathlib import Path
 
 import pytest
@@ -25,7 +26,8 @@ from _rpm_support import (
     write_report,
 )
 from conftest import EXAMPLES, needs_private_mounts
-from varkit import common
+from varkit import common, packages
+from varkit.packages import PackageDatabaseError
 
 ARCHES = [
     pytest.param(
@@ -164,9 +166,51 @@ def test_empty_or_broken_rpm_database(trees, use_db, tmp_path, caplog):
     assert common.find_reqed_rpms(str(tree.root / "usr/bin/vkapp")) is None
     (tmp_path / "var/lib/vkrpm/rpmdb.sqlite").write_bytes(b"junk" * 100)
     common._ownership_index = None
+    # A database that cannot be read knows no owner: "owned by no package" would be a guess.
     with caplog.at_level(logging.WARNING, logger="varkit"):
-        assert common.get_belonged_rpm("/usr/bin/vkapp") == ""
-    assert any("rpm database query failed" in r.getMessage() for r in caplog.records)
+        with pytest.raises(PackageDatabaseError, match="the rpm database could not be read"):
+            common.get_belonged_rpm("/usr/bin/vkapp")
+        with pytest.raises(PackageDatabaseError):
+            common.find_reqed_rpms(str(tree.root / "usr/bin/vkapp"))
+    assert any("could not be read" in r.getMessage() for r in caplog.records)
+
+    conf = tmp_path / "varkit.conf"
+    conf.write_text(
+        f"[varkit]\npackage_db = rpm\nrpm_root = {tmp_path}\nrpm_dbpath = {tree.dbpath}\n"
+    )
+    run = subprocess.run(
+        [
+            sys.executable,
+            "-m",
+            "varkit",
+            "--checkabi",
+            "--with-symbol",
+            "--search-local",
+            str(EXAMPLES / "results"),
+            "--check-local",
+            str(tree.root / "usr/bin/vkapp"),
+        ],
+        capture_output=True,
+        text=True,
+        timeout=300,
+        env={**os.environ, "VARKIT_CONF": str(conf)},
+    )
+    (entry,) = json.loads(run.stdout)["library"]
+    assert entry["verdict"] == "not checked"
+    assert any("the rpm database could not be read" in reason for reason in entry["reasons"])
+    assert run.returncode & 1 and "Traceback" not in run.stderr
+
+
+def test_an_rpm_that_does_not_answer_is_given_up_on(use_db, monkeypatch, tmp_path):
+    (tmp_path / "rpm").write_text("#!/bin/sh\nexec sleep 60\n")
+    (tmp_path / "rpm").chmod(0o755)
+    monkeypatch.setenv("PATH", f"{tmp_path}:{os.environ['PATH']}")
+    monkeypatch.setattr(packages, "RPM_QUERY_SECONDS", 1)
+    use_db(None, "rpm")
+    started = time.monotonic()
+    with pytest.raises(PackageDatabaseError, match="no answer within 1 s"):
+        common.get_belonged_rpm("/usr/bin/true")
+    assert time.monotonic() - started < 30
 
 
 # --- AArch64 objects --------------------------------------------------------

@@ -18,10 +18,12 @@ def _spin():
 def test_the_earlier_of_two_nested_bounds_fires_as_itself(inner, outer, fires):
     before = signal.getsignal(signal.SIGALRM)
     bounds = {}
-    with pytest.raises(TimeLimitExceeded) as raised:
-        with time_limit(outer) as bounds["outer"]:
-            with time_limit(inner) as bounds["inner"]:
-                _spin()
+    with (
+        pytest.raises(TimeLimitExceeded) as raised,
+        time_limit(outer) as bounds["outer"],
+        time_limit(inner) as bounds["inner"],
+    ):
+        _spin()
     assert raised.value is bounds[fires]
     assert signal.getitimer(signal.ITIMER_REAL)[0] == 0
     assert signal.getsignal(signal.SIGALRM) is before
@@ -29,10 +31,9 @@ def test_the_earlier_of_two_nested_bounds_fires_as_itself(inner, outer, fires):
 
 def test_an_outer_bound_keeps_its_time_across_an_inner_one():
     started = time.monotonic()
-    with pytest.raises(TimeLimitExceeded) as raised:
-        with time_limit(0.5) as outer:
-            with time_limit(30):
-                time.sleep(0.3)
-            _spin()
+    with pytest.raises(TimeLimitExceeded) as raised, time_limit(0.5) as outer:
+        with time_limit(30):
+            time.sleep(0.3)
+        _spin()
     assert raised.value is outer
     assert 0.45 < time.monotonic() - started < 5

@@ -27,16 +27,27 @@ __all__ = [
 
 PACKAGE_DATABASES = ("auto", "rpm", "dpkg", "none")
 DPKG_INFO_DIR = "/var/lib/dpkg/info"
+RPM_QUERY_SECONDS = 300
+
+
+class PackageDatabaseError(OSError):
+    """The package database could not be read: no file's owner is known, so no
+    check that needs one can be made (an empty answer would read as "owned by
+    no package")."""
 
 
 class _OwnershipIndex:
     """Maps absolute file paths to the name of the package that installed them."""
 
-    def __init__(self, owners: dict[str, str], source: str, root: str = "") -> None:
+    def __init__(
+        self, owners: dict[str, str], source: str, root: str = "", failure: str = ""
+    ) -> None:
         self.owners = owners
         self.source = source  # "rpm", "dpkg" or "" (no package database)
         # Installation root of the database's packages ("" for /).
         self.root = root
+        # Why the database could not be read; "" when it was.
+        self.failure = failure
         # The configuration the index was built for; None for one made by hand.
         self.key: tuple[str, ...] | None = None
 
@@ -54,24 +65,29 @@ class _OwnershipIndex:
         # %{=NAME} repeats the one name beside each file; a bare %{NAME} in
         # the array iterator is an error for any package of more than one file.
         command += ["-qa", "--qf", "[%{=NAME}\t%{FILENAMES}\n]"]
+        failure = ""
         try:
             run = subprocess.run(
                 command,
                 capture_output=True,
                 check=False,
-                timeout=300,
+                timeout=RPM_QUERY_SECONDS,
             )
             out = run.stdout.decode("utf-8", "surrogateescape")
             if run.returncode != 0:
                 # A broken or unreadable database lists nothing: say why.
                 message = run.stderr.decode("utf-8", "replace").strip().splitlines()
-                ABI_LOG(
-                    1,
-                    f"rpm database query failed ({run.returncode}): {message[0] if message else ''}",
-                )
-        except (OSError, subprocess.SubprocessError) as exc:
-            ABI_LOG(1, f"cannot query the rpm database: {exc}")
+                failure = f"exit status {run.returncode}" + (f": {message[0]}" if message else "")
+        except subprocess.TimeoutExpired:
+            failure = f"no answer within {RPM_QUERY_SECONDS} s"
             out = ""
+        except (OSError, subprocess.SubprocessError) as exc:
+            failure = str(exc)
+            out = ""
+        if failure:
+            failure = f"the rpm database could not be read ({' '.join(command[:-2])}): {failure}"
+            ABI_LOG(1, failure)
+            return cls({}, "rpm", _normal_root(root), failure)
         for line in out.splitlines():
             name, sep, filename = line.partition("\t")
             if sep and filename.startswith("/"):
@@ -94,6 +110,8 @@ class _OwnershipIndex:
         return cls(owners, "dpkg")
 
     def owner(self, path: str) -> str:
+        if self.failure:
+            raise PackageDatabaseError(self.failure)
         for candidate in _path_variants(path, self.root):
             name = self.owners.get(candidate)
             if name:
@@ -165,9 +183,9 @@ def _build_ownership_index(choice: str, dbpath: str, root: str) -> _OwnershipInd
     rpm = shutil.which("rpm") if choice in ("auto", "rpm") else None
     if rpm:
         index = _OwnershipIndex.from_rpm(rpm, dbpath, root)
-        # In auto mode an empty rpm database (rpm installed as a tool on a
-        # dpkg system) gives way to dpkg.
-        if index or choice == "rpm":
+        # In auto mode an empty or unreadable rpm database (rpm installed as
+        # a tool on a dpkg system) gives way to dpkg, where there is one.
+        if index or choice == "rpm" or (index.failure and not os.path.isdir(DPKG_INFO_DIR)):
             return index
     elif choice == "rpm":
         ABI_LOG(1, "package_db is rpm but rpm is not on the search path")
@@ -187,7 +205,7 @@ def _get_ownership_index() -> _OwnershipIndex:
     # An index set by hand (key None) stays; a built one follows the settings.
     if index is None or (index.key is not None and index.key != key):
         index = _build_ownership_index(choice, dbpath, root)
-        if not index:
+        if not index and not index.failure:
             index = _OwnershipIndex({}, "")
         index.key = key
         where = ""
@@ -235,7 +253,7 @@ def find_reqed_rpms(path: str) -> list[str] | None:
     if facts is None:
         return None
     index = _get_ownership_index()
-    if not index:
+    if not index and not index.failure:
         return None
     packages: list[str] = []
     for lib in facts[2]:
