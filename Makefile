@@ -28,7 +28,7 @@ CXX_SOURCES = $(shell git ls-files 'src/*.cpp' 'src/*.hpp' 'src/*.h')
 
 PREFIX ?= /usr/local
 
-.PHONY: all deps venv install install-docs rpm test sanitize-test demo inplace test-inplace lint lint-deps bench clean
+.PHONY: all deps venv install install-docs rpm test sanitize-test fuzz demo inplace test-inplace lint lint-deps bench clean
 
 all: install
 
@@ -78,6 +78,13 @@ sanitize-test: deps
 	VARKIT_SANITIZER_PRELOAD="$(SANITIZER_RUNTIMES)" PYTHONPATH=$(CURDIR)/tests/sanitize \
 	  ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  $(SANITIZE_PY) -m pytest -q -p no:cacheprovider --deselect tests/test_stubs.py
+
+# The libFuzzer targets (README, Fuzzing) in build/fuzz; clang's sanitizer
+# runtimes come with libclang-rt-dev.
+fuzz: venv
+	$(MAKE) deps APT_PACKAGES=libclang-rt-dev
+	PATH=$(abspath $(VENV))/bin:$$PATH cmake --preset fuzz
+	PATH=$(abspath $(VENV))/bin:$$PATH cmake --build --preset fuzz
 
 # Manual pages and bash/zsh completion, made from the commands' parsers.
 install-docs: install
