@@ -4,18 +4,24 @@ the shell then shows."""
 from __future__ import annotations
 
 import os
+import shlex
 import subprocess
 import time
 import uuid
 
 PROMPT = "vk> "
+_SANITIZER_VARIABLES = ("VARKIT_SANITIZER_PRELOAD", "PYTHONPATH", "ASAN_OPTIONS", "UBSAN_OPTIONS")
 
 
 class ShellSession:
     def __init__(self, argv: list[str], setup: list[str]) -> None:
         self.socket = f"varkit-test-{uuid.uuid4().hex[:8]}"
         self.env = {"PATH": "/usr/bin:/bin", "TERM": "xterm", "HOME": os.environ.get("HOME", "/")}
-        command = " ".join(["env", "-i"] + [f"{k}={v}" for k, v in self.env.items()] + argv)
+        # Under `make sanitize-test` the Python processes the shell starts need these.
+        self.env.update((k, os.environ[k]) for k in _SANITIZER_VARIABLES if k in os.environ)
+        command = " ".join(
+            ["env", "-i"] + [shlex.quote(f"{k}={v}") for k, v in self.env.items()] + argv
+        )
         self._tmux("new-session", "-d", "-s", "main", "-x", "220", "-y", "40", command)
         for line in [*setup, f"PS1='{PROMPT}'", "clear"]:
             self._tmux("send-keys", "-t", "main", "-l", line)

@@ -73,3 +73,25 @@ def test_a_url_is_read_once_per_run(tmp_path):
         server.server_close()
     assert first == second == run(baseline, "reportscan", str(REPORTS / "libgeom.xml"))
     assert len(gets) == 2 and changed == run(baseline, "reportscan", str(REPORTS / "libqueue.xml"))
+
+
+def test_a_quiet_reading_keeps_the_result_only_and_printing_reads_again(tmp_path):
+    """The check reads quietly: it prints nothing, a second reading is answered
+    from the memo without the text, and a caller that prints gets the full text."""
+    report = tmp_path / "compat_report.xml"
+    shutil.copy(REPORTS / "libgeom.xml", report)
+    expected = run(baseline, "reportscan", str(report))
+
+    before = native._memo_stats()
+    quiet = [run(native, "scan_report", str(report), quiet=True) for _ in range(3)]
+    after = native._memo_stats()
+    assert all(printed == "" for printed, _, _ in quiet)
+    assert all(result == (expected[1], None) for _, result, _ in quiet)
+    assert after["hits"] - before["hits"] == 2  # read once, answered twice
+    assert after["text_bytes"] == before["text_bytes"]  # no text kept for nobody
+
+    printing = native._memo_stats()
+    assert run(native, "reportscan", str(report)) == expected
+    assert native._memo_stats()["hits"] == printing["hits"]  # read again, for its text
+    assert run(native, "reportscan", str(report)) == expected
+    assert native._memo_stats()["hits"] == printing["hits"] + 1

@@ -23,11 +23,19 @@ last_failure: Optional[dict[str, Any]]
 def reportscan(xml_path_or_url: str) -> List[_SectionResult]: ...
 
 # reportscan() with its failure as a value: (sections, failure), where failure is None or
-# the record reportscan() leaves in last_failure; prints and logs as reportscan() does and
-# leaves last_failure alone
+# the record reportscan() leaves in last_failure; prints (unless quiet) and logs as
+# reportscan() does and leaves last_failure alone
 def scan_report(
-    xml_path_or_url: str,
+    xml_path_or_url: str, quiet: bool = False
 ) -> Tuple[List[_SectionResult], Optional[dict[str, Any]]]: ...
+
+class _MemoStats(TypedDict):
+    readings: int
+    result_bytes: int
+    text_bytes: int
+    hits: int
+
+def _memo_stats() -> _MemoStats: ...
 def parse_report(report: etree._Element) -> List[_SectionResult]: ...
 def parse_added_symbols(added_symbols_node: Optional[etree._Element]) -> None: ...
 def parse_removed_symbols(

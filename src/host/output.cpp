@@ -21,6 +21,9 @@ Output::~Output() {
 }
 
 void Output::write(std::string_view text) {
+    if (discard_) {
+        return;
+    }
     buffer_.append(text);
     if (buffer_.size() >= kChunk) {
         flush();
@@ -28,6 +31,9 @@ void Output::write(std::string_view text) {
 }
 
 void Output::print(std::string_view line) {
+    if (discard_) {
+        return;
+    }
     buffer_.append(line);
     buffer_.push_back('\n');
     if (buffer_.size() >= kChunk) {
@@ -37,7 +43,7 @@ void Output::print(std::string_view line) {
 
 void Output::write_str(py::handle text) {
     flush();
-    if (PyUnicode_Check(text.ptr()) && PyUnicode_GET_LENGTH(text.ptr()) == 0) {
+    if (discard_ || (PyUnicode_Check(text.ptr()) && PyUnicode_GET_LENGTH(text.ptr()) == 0)) {
         return;  // print() of nothing writes nothing
     }
     PyObject *stdout_object = PySys_GetObject("stdout");  // borrowed

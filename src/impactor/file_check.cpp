@@ -46,7 +46,9 @@ ReportReading read_report_silently(const Globals &g, const py::object &report_pa
     ReportReading reading{py::none(), py::none()};
     try {
         if (native) {
-            py::tuple outcome = reader.attr("scan_report")(report_path);
+            // Quiet: the printed text would go to os.devnull; without it a kept reading
+            // needs no text either.
+            py::tuple outcome = reader.attr("scan_report")(report_path, py::arg("quiet") = true);
             reading = {outcome[0], outcome[1]};
         } else {
             reading.sections = reader.attr("reportscan")(report_path);

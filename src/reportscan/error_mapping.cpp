@@ -35,8 +35,8 @@ ReportReading handled(host::Output &out, py::handle xml_path_or_url, const std::
 
 }  // namespace
 
-ReportReading read_report(const Globals &g, py::object xml_path_or_url) {
-    host::Output out;
+ReportReading read_report(const Globals &g, py::object xml_path_or_url, bool quiet) {
+    host::Output out(quiet);
     try {
         std::size_t reports = 0;
         py::object result = read_document(g, out, xml_path_or_url, reports);

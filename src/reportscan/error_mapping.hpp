@@ -18,7 +18,8 @@ struct ReportReading {
 // reportscan's steps 1-6 under its guard with the three handlers, printing on the
 // way; the failure is returned, not logged yet. A document without any report
 // element is a failure too (recorded, not logged: the call itself went well).
-ReportReading read_report(const Globals &g, py::object xml_path_or_url);
+// `quiet`: nothing is printed (the caller wants the result and the failure only).
+ReportReading read_report(const Globals &g, py::object xml_path_or_url, bool quiet = false);
 
 // ABI_LOG(0, message) for a failure a handler took; nothing otherwise.
 void log_failure(const Globals &g, const ReportReading &reading);

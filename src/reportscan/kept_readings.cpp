@@ -28,31 +28,60 @@ Memo *report_memo(const Globals &g) {
     return static_cast<Memo *>(PyCapsule_GetPointer(capsule, kMemoName));
 }
 
+py::dict memo_stats(const Globals &g) {
+    py::dict stats;
+    const Memo *memo = report_memo(g);
+    const MemoStats held = memo != nullptr ? memo->stats() : MemoStats{};
+    stats["readings"] = held.readings;
+    stats["result_bytes"] = held.result_bytes;
+    stats["text_bytes"] = held.text_bytes;
+    stats["hits"] = held.hits;
+    return stats;
+}
+
 py::list replay(const KeptReading &kept, host::Output &out, std::size_t &reports) {
     reports = kept.reports;
-    out.write_str(kept.text);
+    if (!out.discarding()) {
+        out.write_str(kept.text);
+    }
     return copy_result(kept.result);
 }
 
 py::object emit_and_keep(ScanOutcome &outcome, host::Output &out, Memo &memo,
                          const std::string &path, const FileState &state) {
     auto kept = std::make_shared<KeptReading>();
+    const std::size_t result_bytes = result_footprint(outcome);
+    const std::size_t text_bytes = text_footprint(outcome);
+    // Text nobody prints now is not kept: a later printing reads the file again.
+    const bool keep_text = !out.discarding() && text_bytes <= Memo::kTextBudgetBytes;
     std::string printed;
-    for (const ReportOutput &report : outcome.reports) {
-        text::separator(printed);
-        for (const std::string &piece : report.text) {
-            printed.append(piece);
+    for (ReportOutput &report : outcome.reports) {
+        if (keep_text) {
+            text::separator(printed);
+            for (const std::string &piece : report.text) {
+                printed.append(piece);
+            }
+        } else if (!out.discarding()) {  // printed now, too large to keep
+            out.write(text::kSeparatorLine);
+            for (std::string &piece : report.text) {
+                out.write(piece);
+                std::string().swap(piece);
+            }
         }
         for (const Section &section : report.result) {
             kept->result.append(section_to_py(section));
         }
     }
-    kept->text = host::to_str(printed);
+    if (keep_text) {
+        kept->text = host::to_str(printed);
+        std::string().swap(printed);
+    }
     kept->reports = outcome.reports.size();
-    const std::size_t bytes = footprint(outcome);
-    out.write_str(kept->text);
+    if (keep_text) {
+        out.write_str(kept->text);
+    }
     py::list result = copy_result(kept->result);
-    memo.keep(path, state, std::move(kept), bytes);
+    memo.keep(path, state, std::move(kept), result_bytes, keep_text ? text_bytes : SIZE_MAX);
     return std::move(result);
 }
 

@@ -33,8 +33,8 @@ py::object reportscan(const Globals &g, py::object xml_path_or_url) {
     return reading.sections;
 }
 
-py::tuple scan_report(const Globals &g, py::object xml_path_or_url) {
-    ReportReading reading = read_report(g, std::move(xml_path_or_url));
+py::tuple scan_report(const Globals &g, py::object xml_path_or_url, bool quiet) {
+    ReportReading reading = read_report(g, std::move(xml_path_or_url), quiet);
     log_failure(g, reading);
     return py::make_tuple(reading.sections, reading.failure);
 }
@@ -81,6 +81,8 @@ VARKIT_MODULE(reportscan, m) {
               "readers work on lxml elements; a caller may replace any of them in this module.\n"
               "scan_report(xml_path_or_url) returns (sections, failure) instead of leaving the\n"
               "failure in last_failure.\n"
+              "Readings of local files, and of URLs within a fetch run, are kept for the next\n"
+              "call (_memo_stats() tells what is kept).\n"
               "Also run as the command varkit-reportscan.";
     xmlInitParser();
     host::bind_module(m, "sys", "sys");
@@ -95,9 +97,14 @@ VARKIT_MODULE(reportscan, m) {
               "and return the removed and changed symbols per header of the binary reports.\n"
               "Any failure is logged through ABI_LOG and gives [].");
     host::def(m, "scan_report", &rs::scan_report, py::arg("xml_path_or_url"),
+              py::arg("quiet") = false,
               "reportscan() with its failure as a value: (sections, failure), where failure is\n"
               "None or {\"xml_path_or_url\", \"message\", \"error\"} (what reportscan() leaves\n"
-              "in last_failure). Prints and logs exactly as reportscan() does.");
+              "in last_failure). Prints and logs exactly as reportscan() does; with quiet=True\n"
+              "it prints nothing (a kept reading then needs no text).");
+    host::def(m, "_memo_stats", &rs::memo_stats,
+              "What the memo of readings holds: {\"readings\", \"result_bytes\", \"text_bytes\",\n"
+              "\"hits\"} (hits: calls answered from it).");
     host::def(m, "parse_report", &rs::parse_report, py::arg("report"),
               "Print one `report` element (lxml) and return its list of section results.");
     host::def(m, "parse_added_symbols", &rs::parse_added_symbols, py::arg("added_symbols_node"),

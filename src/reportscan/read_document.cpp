@@ -138,7 +138,7 @@ py::object read_document(const Globals &g, host::Output &out, py::object xml_pat
             memo = run.inode != 0 ? report_memo(g) : nullptr;
         }
         if (memo != nullptr) {
-            if (auto kept = memo->find(key, run)) {
+            if (auto kept = memo->find(key, run, !out.discarding())) {
                 return replay(*kept, out, reports);
             }
         }
@@ -175,7 +175,7 @@ py::object read_document(const Globals &g, host::Output &out, py::object xml_pat
                     FileState before;
                     const bool known = memo != nullptr && file_state(bytes.c_str(), before);
                     if (known) {
-                        if (auto kept = memo->find(bytes, before)) {
+                        if (auto kept = memo->find(bytes, before, !out.discarding())) {
                             return replay(*kept, out, reports);
                         }
                     }

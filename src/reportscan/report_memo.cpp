@@ -10,12 +10,9 @@ long long nanoseconds(const struct timespec &time) {
 
 }  // namespace
 
-std::size_t footprint(const ScanOutcome &outcome) {
+std::size_t result_footprint(const ScanOutcome &outcome) {
     std::size_t bytes = sizeof(ScanOutcome);
     for (const ReportOutput &report : outcome.reports) {
-        for (const std::string &piece : report.text) {
-            bytes += piece.size() + sizeof(std::string);
-        }
         for (const Section &section : report.result) {
             for (const Record &record : section) {
                 bytes += sizeof(Record) + (record.header_name ? record.header_name->size() : 0);
@@ -23,6 +20,16 @@ std::size_t footprint(const ScanOutcome &outcome) {
                     bytes += sizeof(OptStr) + (symbol ? symbol->size() : 0);
                 }
             }
+        }
+    }
+    return bytes;
+}
+
+std::size_t text_footprint(const ScanOutcome &outcome) {
+    std::size_t bytes = 0;
+    for (const ReportOutput &report : outcome.reports) {
+        for (const std::string &piece : report.text) {
+            bytes += piece.size();
         }
     }
     return bytes;

@@ -12,6 +12,8 @@ namespace varkit::host {
 class Output {
 public:
     Output() = default;
+    // discard: everything written is dropped (a caller that wants only the result).
+    explicit Output(bool discard) : discard_(discard) {}
     Output(const Output &) = delete;
     Output &operator=(const Output &) = delete;
     // Writes what is still buffered; errors at this point are dropped.
@@ -25,10 +27,12 @@ public:
     // Hands the buffered text to the current sys.stdout (dropped when it is None).
     void flush();
     bool empty() const { return buffer_.empty(); }
+    bool discarding() const { return discard_; }
 
 private:
     static constexpr std::size_t kChunk = std::size_t{1} << 20;
     std::string buffer_;
+    bool discard_ = false;
 };
 
 }  // namespace varkit::host
