@@ -18,20 +18,26 @@ from conftest import EXAMPLES, needs_private_mounts, section_headers_damaged, va
 pytestmark = needs_private_mounts
 
 
-def by_file(result):
-    return {Path(entry["dest_file"]).name: entry for entry in result["library"]}
-
-
-def test_local_and_remote_results_agree(example, served_results):
-    status, local, err = varkit(
+def abi_check_local(example, *targets, libdir=None):
+    """The ABI check of the targets against the example result tree, read locally."""
+    return varkit(
         example,
         "--checkabi",
         "--with-symbol",
         "--search-local",
         str(EXAMPLES / "results"),
         "--check-local",
-        str(example / "apps"),
+        *map(str, targets),
+        libdir=libdir,
     )
+
+
+def by_file(result):
+    return {Path(entry["dest_file"]).name: entry for entry in result["library"]}
+
+
+def test_local_and_remote_results_agree(example, served_results):
+    status, local, err = abi_check_local(example, example / "apps")
     files = by_file(local)
     assert set(files) == {"greeter", "tallyapp", "hexdump", "greet-report.sh"}
     assert {name: entry["verdict"] for name, entry in files.items()} == {
@@ -109,15 +115,7 @@ def test_section_headers_that_lie_hide_nothing_the_program_binds(example, tmp_pa
     damaged.chmod(0o755)
     verdicts = {}
     for program in (intact, damaged):
-        status, result, _ = varkit(
-            example,
-            "--checkabi",
-            "--with-symbol",
-            "--search-local",
-            str(EXAMPLES / "results"),
-            "--check-local",
-            str(program),
-        )
+        status, result, _ = abi_check_local(example, program)
         entry = result["library"][0]
         symbols = sorted(record["symbol"] for record in entry.get("affected_symbols", []))
         verdicts[program == damaged] = (
@@ -154,16 +152,7 @@ def test_library_missing_from_the_result_tree(example, tmp_path):
     subprocess.run(
         ["gcc", "-o", str(binary), str(program), str(libdir / "libextra.so.3")], check=True
     )
-    status, result, _ = varkit(
-        example,
-        "--checkabi",
-        "--with-symbol",
-        "--search-local",
-        str(EXAMPLES / "results"),
-        "--check-local",
-        str(binary),
-        libdir=libdir,
-    )
+    status, result, _ = abi_check_local(example, binary, libdir=libdir)
     entry = result["library"][0]
     assert entry["report_not_found"][0] == ["libextra", "libextra.so.3"]
     # the upgrade results do not cover the library: said, but no reason to fail
