@@ -27,6 +27,16 @@ constexpr std::array<bool, 256> make_plain_table() {
 }
 constexpr std::array<bool, 256> kPlain = make_plain_table();
 
+// Whether any of eight bytes is not plain: a control byte, '"', '\\', DEL or
+// a byte of a multibyte character (each test exact for the word as a whole).
+constexpr bool any_escaped(std::uint64_t word) {
+    constexpr std::uint64_t ones = 0x0101010101010101ULL, highs = 0x8080808080808080ULL;
+    auto has_zero = [](std::uint64_t x) { return (x - ones) & ~x & highs; };
+    const std::uint64_t below_space = (word - ones * 0x20) & ~word & highs;
+    return ((word & highs) | below_space | has_zero(word ^ (ones * '"')) |
+            has_zero(word ^ (ones * '\\')) | has_zero(word ^ (ones * 0x7f))) != 0;
+}
+
 // The output text: written through a raw cursor into room made beforehand, so
 // the byte loops do no capacity checks of their own. With a consumer, the text
 // is handed over in chunks of about kChunk bytes (at element boundaries) and
@@ -133,6 +143,20 @@ void append_string(std::string_view text, Sink &sink) {
     auto p = reinterpret_cast<const unsigned char *>(text.data());
     const auto end = p + text.size();
     while (p < end) {
+        // Runs of plain text go eight bytes at a time.
+        while (end - p >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, p, 8);
+            if (any_escaped(word)) {
+                break;
+            }
+            std::memcpy(out, p, 8);
+            out += 8;
+            p += 8;
+        }
+        if (p == end) {
+            break;
+        }
         unsigned char c = *p;
         if (kPlain[c]) {
             *out++ = static_cast<char>(c);
