@@ -48,6 +48,8 @@ class _OwnershipIndex:
         self.root = root
         # Why the database could not be read; "" when it was.
         self.failure = failure
+        # path -> owner, as answered: one index serves one run's settings.
+        self._answered: dict[str, str] = {}
         # The configuration the index was built for; None for one made by hand.
         self.key: tuple[str, ...] | None = None
 
@@ -112,11 +114,12 @@ class _OwnershipIndex:
     def owner(self, path: str) -> str:
         if self.failure:
             raise PackageDatabaseError(self.failure)
-        for candidate in _path_variants(path, self.root):
-            name = self.owners.get(candidate)
-            if name:
-                return name
-        return ""
+        answer = self._answered.get(path)
+        if answer is None:
+            variants = _path_variants(path, self.root)
+            answer = next((self.owners[v] for v in variants if self.owners.get(v)), "")
+            self._answered[path] = answer
+        return answer
 
 
 def _normal_root(root: str) -> str:
