@@ -76,7 +76,7 @@ sanitize-test: deps
 	  -C cmake.build-type=RelWithDebInfo -C cmake.define.VARKIT_SANITIZE=ON \
 	  -C cmake.define.VARKIT_WERROR=$(WERROR) ".[test]"
 	VARKIT_SANITIZER_PRELOAD="$(SANITIZER_RUNTIMES)" PYTHONPATH=$(CURDIR)/tests/sanitize \
-	  ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  ASAN_OPTIONS=detect_leaks=0:quarantine_size_mb=32 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  $(SANITIZE_PY) -m pytest -q -p no:cacheprovider --deselect tests/test_stubs.py
 
 # The libFuzzer targets (README, Fuzzing) in build/fuzz; clang's sanitizer

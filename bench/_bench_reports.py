@@ -50,6 +50,7 @@ def _one_report(kind: str, library: str, soname: str, sections: dict[str, list[s
     )
     header = f"<header name={quoteattr(library + '.h')}>"
     lib_open = f"<library name={quoteattr(soname)}>"
+    out.append("<added_symbols></added_symbols>")
     out.append("<removed_symbols>" + header + lib_open)
     out += [f"<name>{escape(name)}</name>" for name in sections.get("removed", [])]
     out.append("</library></header></removed_symbols>")

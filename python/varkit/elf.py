@@ -12,6 +12,7 @@ import enum
 import os
 import re
 import stat
+import sys
 from typing import Any, Callable, Iterable, Iterator, TypeVar
 
 from elftools.common.exceptions import ELFError
@@ -537,12 +538,7 @@ def _library_candidates(name: str, facts: _LinkFacts | None, requester: Any) -> 
     """
     if not isinstance(name, str) or not name or "/" in name or name in (".", ".."):
         return
-    if facts is None:
-        directories: Iterable[str] = libpath.loader_dirs()
-    else:
-        origin = os.path.dirname(os.path.realpath(requester))
-        directories = libpath.search_dirs(facts[3], facts[4], origin, facts[0], facts[1])
-    for directory in directories:
+    for directory in _search_directories(facts, requester):
         candidate = os.path.join(directory, name)
         if _is_regular_file(candidate) and (
             facts is None or _same_abi(candidate, facts[0], facts[1])
@@ -550,10 +546,31 @@ def _library_candidates(name: str, facts: _LinkFacts | None, requester: Any) -> 
             yield candidate
 
 
+def _search_directories(facts: _LinkFacts | None, requester: Any) -> list[str]:
+    if facts is None:
+        return list(libpath.loader_dirs())
+    origin = os.path.dirname(os.path.realpath(requester))
+    return list(libpath.search_dirs(facts[3], facts[4], origin, facts[0], facts[1]))
+
+
+def _run_memo(name: str) -> dict[object, object] | None:
+    """The current run's memo ``name`` (varkit.fetch), when a run is open."""
+    fetch = sys.modules.get("varkit.fetch")
+    return fetch.run_memo(name) if fetch is not None else None
+
+
 def locate_library(name: str, requester: Any = None) -> str:
     """Path of the library ``name`` as the loader would find it for ``requester``, or ""."""
     facts = _dependency_facts_of(requester) if isinstance(requester, str) and requester else None
-    return next(_library_candidates(name, facts, requester), "")
+    memo = _run_memo("located libraries")
+    if memo is None or not isinstance(name, str):
+        return next(_library_candidates(name, facts, requester), "")
+    # Within a run the answer depends only on where the loader looks and for what.
+    key = (name, tuple(_search_directories(facts, requester)), facts and facts[:2])
+    found = memo.get(key)
+    if found is None:
+        found = memo[key] = next(_library_candidates(name, facts, requester), "")
+    return str(found)
 
 
 def unloadable_copies(name: str, requester: str) -> list[str]:

@@ -180,6 +180,8 @@ class _Run:
         # Servers that could not be reached after every try: later documents
         # from them fail at once instead of costing the retries again.
         self.down: dict[str, str] = {}
+        # What other layers work out once per run (see run_memo).
+        self.memos: dict[str, dict[object, object]] = {}
 
     def check_up(self, url: str) -> None:
         error = self.down.get(_server(url))
@@ -238,6 +240,14 @@ def run_token() -> int:
     """
     run = _current()
     return run.serial if run is not None else 0
+
+
+def run_memo(name: str) -> dict[object, object] | None:
+    """A dictionary named ``name`` that lasts as long as the current run, for
+    answers that stay true while it checks one tree (where a library is, who
+    owns a file); None outside a run, where nothing is kept."""
+    run = _current()
+    return run.memos.setdefault(name, {}) if run is not None else None
 
 
 @contextlib.contextmanager

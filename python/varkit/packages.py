@@ -14,7 +14,7 @@ import shutil
 import subprocess
 
 from varkit import libpath
-from varkit.elf import _dependency_facts_of, _library_candidates
+from varkit.elf import _dependency_facts_of, _run_memo, locate_library
 from varkit.logger import ABI_LOG
 
 __all__ = [
@@ -48,8 +48,6 @@ class _OwnershipIndex:
         self.root = root
         # Why the database could not be read; "" when it was.
         self.failure = failure
-        # path -> owner, as answered: one index serves one run's settings.
-        self._answered: dict[str, str] = {}
         # The configuration the index was built for; None for one made by hand.
         self.key: tuple[str, ...] | None = None
 
@@ -114,11 +112,14 @@ class _OwnershipIndex:
     def owner(self, path: str) -> str:
         if self.failure:
             raise PackageDatabaseError(self.failure)
-        answer = self._answered.get(path)
-        if answer is None:
-            variants = _path_variants(path, self.root)
-            answer = next((self.owners[v] for v in variants if self.owners.get(v)), "")
-            self._answered[path] = answer
+        memo = _run_memo("package owners")
+        key = (id(self), path)
+        if memo is not None and key in memo:
+            return str(memo[key])
+        variants = _path_variants(path, self.root)
+        answer = next((self.owners[v] for v in variants if self.owners.get(v)), "")
+        if memo is not None:
+            memo[key] = answer
         return answer
 
 
@@ -261,7 +262,7 @@ def find_reqed_rpms(path: str) -> list[str] | None:
     packages: list[str] = []
     for lib in facts[2]:
         # The owner of the copy the loader loads, not of any copy further along its search.
-        loaded = next(_library_candidates(lib, facts, path), "")
+        loaded = locate_library(lib, path)
         found = index.owner(loaded) if loaded else ""
         if not found:
             ABI_LOG(3, f"{path}: no package found for {lib}")

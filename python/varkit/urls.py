@@ -31,7 +31,7 @@ FETCH_TIMEOUT = (fetch.CONNECT_TIMEOUT, fetch.READ_TIMEOUT)
 
 def is_valid_url(url: Any) -> bool:
     """True for an http or https URL with a host (and a sane port)."""
-    if not isinstance(url, str) or not url:
+    if not isinstance(url, str) or not url[:8].lower().startswith(("http://", "https://")):
         return False
     if any(ch.isspace() or ord(ch) < 0x20 or ord(ch) == 0x7F for ch in url):
         return False

@@ -82,6 +82,12 @@ py::object symbol_table(const Globals &g) {
     return table;
 }
 
+// True for a table that holds no row (a table of another kind never counts as empty).
+bool is_empty_table(const py::object &table) {
+    py::object rows = py::getattr(table, "rows", py::none());
+    return PyList_Check(rows.ptr()) && PyList_GET_SIZE(rows.ptr()) == 0;
+}
+
 // Where the changed symbols of `lib` came from, so that a verdict can say what
 // changed for each symbol the file uses.
 void record_changes_source(const py::object &library_dict, const py::object &lib,
@@ -103,6 +109,9 @@ bool check_libraries(const Globals &g, const py::object &search, const py::objec
     }
     library_dict[py::str(key::required_libs)] = libs;
     bool passed = true;
+    // A table that got no row is handed to the next library: most libraries
+    // match nothing, and making a table costs more than matching.
+    py::object spare_table = py::none();
     for (py::handle lib_handle : libs) {
         auto lib = py::reinterpret_borrow<py::object>(lib_handle);
         py::object report_path = g.get("get_xml_report_path")(lib, search, library_dict);
@@ -146,11 +155,15 @@ bool check_libraries(const Globals &g, const py::object &search, const py::objec
             }
         }
         if (truthy(total_symbols) && truthy(used_symbols)) {
-            py::object table = symbol_table(g);
+            py::object table = spare_table.is_none() ? symbol_table(g) : spare_table;
+            spare_table = py::none();
             py::object package = library_owner(g, lib, dest_file);
             py::object affected =
                 g.get("find_symbols_in_file")(total_symbols, library_dict, package, lib, table,
                                               py::arg("symbol_list") = used_symbols);
+            if (!truthy(affected) && is_empty_table(table)) {
+                spare_table = table;
+            }
             if (truthy(affected)) {
                 passed = false;
             } else {
