@@ -235,9 +235,34 @@ void Writer::write(std::string_view data) {
     }
 }
 
+namespace {
+
+Written identity(const struct stat &info) {
+    return {static_cast<unsigned long long>(info.st_dev),
+            static_cast<unsigned long long>(info.st_ino), static_cast<long long>(info.st_size),
+            static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec};
+}
+
+}  // namespace
+
+bool still_written(py::handle path, const Written &written) {
+    py::bytes encoded = fs_path(path);
+    struct stat info{};
+    if (written.size < 0 || ::stat(PyBytes_AS_STRING(encoded.ptr()), &info) != 0) {
+        return false;
+    }
+    const Written now = identity(info);
+    return now.device == written.device && now.inode == written.inode && now.size == written.size &&
+           now.modified_ns == written.modified_ns;
+}
+
 void Writer::close() {
     int fd = fd_;
     fd_ = -1;
+    struct stat info{};
+    if (fd >= 0 && ::fstat(fd, &info) == 0) {
+        written_ = identity(info);
+    }
     if (fd >= 0 && ::close(fd) != 0) {
         raise_errno(errno);
     }

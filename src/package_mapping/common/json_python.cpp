@@ -198,22 +198,11 @@ py::object to_python(const Value &value) {
 
 Value from_python(py::handle object) { return Converter().convert(object); }
 
-void write(py::handle path, const Value &value) {
+files::Written write(py::handle path, const Value &value) {
     files::Writer file(path, false);
     dump_chunks(value, [&file](std::string_view chunk) { file.write(chunk); });
     file.close();
-}
-
-bool file_holds(py::handle path, const Value &value) {
-    files::Mapped file(path);
-    const std::string_view bytes = file.view();
-    std::size_t offset = 0;
-    bool same = true;
-    dump_chunks(value, [&](std::string_view chunk) {
-        same = same && bytes.substr(offset, chunk.size()) == chunk;
-        offset += chunk.size();
-    });
-    return same && offset == bytes.size();
+    return file.written();
 }
 
 void write_python(py::handle path, py::handle value) {

@@ -14,14 +14,13 @@ namespace {
 void rewrite_distinct(const host::Globals &globals, const py::str &result_path);
 
 // Writes a grouping built in C++, reads it back and writes the distinct lists.
-// The file is read back; when it
-// holds exactly the text written for `grouping`, what read_json would return is
+// While the file is still the one just written, what read_json would return is
 // `grouping` itself (its names are unique), so the distinct lists are taken
 // from it instead of parsing the file again.
 void write_grouping(const host::Globals &globals, const py::str &result_path,
                     json::Value grouping) {
-    json::write(result_path, grouping);
-    if (globals.is_native("read_json") && json::file_holds(result_path, grouping) &&
+    const pm::files::Written written = json::write(result_path, grouping);
+    if (globals.is_native("read_json") && pm::files::still_written(result_path, written) &&
         sort_distinct(grouping)) {
         json::write(result_path, grouping);
         return;

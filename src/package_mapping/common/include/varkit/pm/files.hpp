@@ -55,6 +55,16 @@ void translate_newlines(std::string &text);
 
 // An open file for writing (open(path, "w") or "a"). A file written whole ("w")
 // is replaced by close() in one rename; destroyed without close(), it is left as it was.
+// The file a Writer wrote, as the file system knows it.
+struct Written {
+    unsigned long long device = 0, inode = 0;
+    long long size = -1, modified_ns = 0;
+};
+
+// True while the file at `path` is the one written: not replaced, not
+// written to since (its device, inode, size and modification time unchanged).
+bool still_written(py::handle path, const Written &written);
+
 class Writer {
 public:
     Writer(py::handle path, bool append);
@@ -65,9 +75,12 @@ public:
     void write(std::string_view data);
     // Closes now, raising what close() reports.
     void close();
+    // What was written, once close() has returned.
+    const Written &written() const { return written_; }
 
 private:
     int fd_ = -1;
+    Written written_;
     py::object path_;        // as the caller named it, for errors
     std::string target_;     // the file replaced, links resolved
     std::string temporary_;  // the file written, until close() renames it

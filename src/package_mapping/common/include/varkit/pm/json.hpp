@@ -27,10 +27,12 @@
 // and for a Python-facing read_json:  return json::read_python(path);
 #pragma once
 
+#include "varkit/pm/files.hpp"
 #include "varkit/pm/json_value.hpp"
 
 #include <functional>
 #include <optional>
+
 #include <pybind11/pybind11.h>
 #include <string>
 #include <string_view>
@@ -69,14 +71,11 @@ py::object read_python(py::handle path);
 // The text is written in pieces as it is made. The file is opened (created or
 // truncated) before anything is converted, so a value json cannot write leaves
 // the file empty (json.dump could leave the part it had written).
-void write(py::handle path, const Value &value);
+// Returns what it wrote: while files::still_written() says the file is that
+// one, read(path) would give `value` back (as long as its objects have no
+// repeated names), so a caller that reads back what it wrote may keep `value`.
+files::Written write(py::handle path, const Value &value);
 void write_python(py::handle path, py::handle value);
-
-// True when the file at `path` holds exactly the text write() writes for
-// `value` (compared piece by piece, without the text in memory whole). Then
-// read(path) would give `value` back, as long as its objects have no repeated
-// names, so a caller that reads back what it wrote may keep `value` instead.
-bool file_holds(py::handle path, const Value &value);
 
 // Python objects from a value: dict, list, str, int, float, bool, None;
 // members in order (a repeated name keeps its first place, last value).
