@@ -404,8 +404,8 @@ private:
         if (section != nullptr && section->offset == table.offset && section->entsize == entsize) {
             count = std::max(count.value_or(0), section->size / entsize);
         }
-        if (!count) {
-            throw Unusual{};
+        if (!count || *count > b_.size() / entsize) {
+            throw Unusual{};  // no length, or more symbols than the file holds
         }
         table.count = *count;
         b_.need(table.offset, table.count * entsize);
