@@ -71,7 +71,7 @@ SANITIZER_RUNTIMES = $(shell g++ -print-file-name=libasan.so) $(shell g++ -print
 sanitize-test: deps
 	test -x $(SANITIZE_PY) || $(PYTHON) -m venv $(SANITIZE_VENV)
 	$(SANITIZE_PY) -m pip install -q --upgrade pip $(BUILD_REQUIREMENTS)
-	@echo "building varkit under ASan and UBSan (about 6 minutes on 2 cores the first time)"
+	@echo "building varkit under ASan and UBSan with debug information (about 20 minutes on 2 cores the first time, then only what changed)"
 	$(SANITIZE_PY) -m pip install -q --no-build-isolation -C build-dir=build/sanitize/{wheel_tag} \
 	  -C cmake.build-type=RelWithDebInfo -C cmake.define.VARKIT_SANITIZE=ON \
 	  -C cmake.define.VARKIT_WERROR=$(WERROR) ".[test]"
