@@ -310,23 +310,21 @@ class Run:
             except TimeLimitExceeded as exceeded:
                 if exceeded is not bound:
                     raise
-                file_map.setdefault("dest_file", path)
-                file_map.setdefault("check_failed", []).append(
-                    ["TimeLimitExceeded", f"the check of this file ran past {exceeded.seconds:g} s"]
+                _record_failure(
+                    file_map,
+                    path,
+                    "TimeLimitExceeded",
+                    f"the check of this file ran past {exceeded.seconds:g} s",
                 )
                 passed = False
             except Exception as exc:
-                file_map.setdefault("dest_file", path)
-                file_map.setdefault("check_failed", []).append(
-                    [type(exc).__name__, _failure_text(exc)]
-                )
+                _record_failure(file_map, path, type(exc).__name__, _failure_text(exc))
                 self._log_traceback()
                 passed = False
             if isinstance(file_map, dict):
                 file_map.setdefault("check_type", check_type)
                 if problem:
                     file_map.setdefault("file_unreadable", []).append(problem)
-
             self._current = None
             self._printed.label(None)
             return passed
@@ -378,6 +376,11 @@ class Run:
         from varkit.logger import ABI_LOG
 
         ABI_LOG(3, traceback.format_exc())
+
+
+def _record_failure(file_map: Any, path: Any, name: str, text: str) -> None:
+    file_map.setdefault("dest_file", path)
+    file_map.setdefault("check_failed", []).append([name, text])
 
 
 def _failure_text(exc: BaseException) -> str:

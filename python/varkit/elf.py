@@ -538,7 +538,13 @@ def _library_candidates(name: str, facts: _LinkFacts | None, requester: Any) -> 
     """
     if not isinstance(name, str) or not name or "/" in name or name in (".", ".."):
         return
-    for directory in _search_directories(facts, requester):
+    yield from _candidates_in(name, facts, _search_directories(facts, requester))
+
+
+def _candidates_in(
+    name: str, facts: _LinkFacts | None, directories: Iterable[str]
+) -> Iterator[str]:
+    for directory in directories:
         candidate = os.path.join(directory, name)
         if _is_regular_file(candidate) and (
             facts is None or _same_abi(candidate, facts[0], facts[1])
@@ -563,13 +569,14 @@ def locate_library(name: str, requester: Any = None) -> str:
     """Path of the library ``name`` as the loader would find it for ``requester``, or ""."""
     facts = _dependency_facts_of(requester) if isinstance(requester, str) and requester else None
     memo = _run_memo("located libraries")
-    if memo is None or not isinstance(name, str):
+    if memo is None or not isinstance(name, str) or not name or "/" in name or name in (".", ".."):
         return next(_library_candidates(name, facts, requester), "")
     # Within a run the answer depends only on where the loader looks and for what.
-    key = (name, tuple(_search_directories(facts, requester)), facts and facts[:2])
+    directories = tuple(_search_directories(facts, requester))
+    key = (name, directories, facts and facts[:2])
     found = memo.get(key)
     if found is None:
-        found = memo[key] = next(_library_candidates(name, facts, requester), "")
+        found = memo[key] = next(_candidates_in(name, facts, directories), "")
     return str(found)
 
 
@@ -579,9 +586,8 @@ def unloadable_copies(name: str, requester: str) -> list[str]:
     facts = _dependency_facts_of(requester)
     if facts is None or not isinstance(name, str) or not name or "/" in name:
         return []
-    origin = os.path.dirname(os.path.realpath(requester))
     copies: list[str] = []
-    for directory in libpath.search_dirs(facts[3], facts[4], origin, facts[0], facts[1]):
+    for directory in _search_directories(facts, requester):
         candidate = os.path.join(directory, name)
         real = os.path.realpath(candidate)
         if (
