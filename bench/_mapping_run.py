@@ -38,6 +38,30 @@ def run_baseline(module, call, directory, timeout):
     return float(done.stderr.strip().splitlines()[-1])
 
 
+def peak_rss(statement, directory, timeout=None):
+    """Peak resident memory (bytes) of a fresh interpreter running `statement` in
+    `directory` (its stdout discarded), or None when it ran past `timeout` seconds."""
+    code = (
+        "import resource, sys\n"
+        f"sys.path.insert(0, {TESTS_DIR!r})\n"
+        f"{statement}\n"
+        "print(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024, file=sys.stderr)\n"
+    )
+    try:
+        done = subprocess.run(
+            [sys.executable, "-c", code],
+            cwd=directory,
+            stdout=subprocess.DEVNULL,
+            stderr=subprocess.PIPE,
+            text=True,
+            timeout=timeout,
+            check=True,
+        )
+    except subprocess.TimeoutExpired:
+        return None
+    return int(done.stderr.strip().splitlines()[-1])
+
+
 def best_time(run, directory, repeat):
     previous = os.getcwd()
     os.chdir(directory)

@@ -22,7 +22,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 
 import mapping_tables  # noqa: E402
-from _mapping_run import best_time, report, run_baseline, same_files  # noqa: E402
+from _mapping_run import best_time, peak_rss, report, run_baseline, same_files  # noqa: E402
 from varkit.package_mapping.calculate_simility import likeness  # noqa: E402
 
 OUT = os.path.join(HERE, "out", "likeness")
@@ -74,6 +74,13 @@ def main():
             }
         )
     report(rows, "paths")
+    # Peak memory of the module alone, each size in a fresh interpreter.
+    for row in rows:
+        rss = peak_rss(
+            "from varkit.package_mapping.calculate_simility import likeness\nlikeness.process()",
+            os.path.join(OUT, row["size"], "native"),
+        )
+        print(f"{row['size']:8} native peak RSS {rss / 2**20:7.0f} MiB")
 
 
 if __name__ == "__main__":

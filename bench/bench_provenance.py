@@ -22,7 +22,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), "tests"))
 sys.path.insert(0, HERE)
 
-from _mapping_run import best_time  # noqa: E402
+from _mapping_run import best_time, peak_rss  # noqa: E402
 from oracles import provenance_table  # noqa: E402
 from varkit.package_mapping.orv import provenance  # noqa: E402
 
@@ -142,6 +142,13 @@ def main():
     print(f"baseline (Python): {baseline * 1000:8.1f} ms  {mb / baseline:8.1f} MB/s of input")
     print(f"provenance (C++):  {native * 1000:8.1f} ms  {mb / native:8.1f} MB/s of input")
     print(f"ratio: {baseline / native:.1f}x  (results identical)")
+    # Peak memory of each side alone, in a fresh interpreter.
+    native_rss = peak_rss("from varkit.package_mapping.orv import provenance\nprovenance.process()", OUT)
+    baseline_rss = peak_rss("from oracles import provenance_table\nprovenance_table.process()", OUT)
+    print(
+        f"peak RSS: provenance {native_rss / 2**20:.0f} MiB, baseline {baseline_rss / 2**20:.0f} MiB"
+        f" ({native_rss / baseline_rss:.2f}x)"
+    )
 
 
 if __name__ == "__main__":

@@ -146,6 +146,12 @@ def test_generated_documents(tmp_path, rng):
         fast = run(native, "reportscan", str(path))
     assert not state["used"], "well-formed input without DTD stays on the fast path"
     assert fast == both("reportscan", str(path))
+    # a quiet reading (no text built, nothing kept to replay) gives the same result and failure
+    printing = run(native, "scan_report", str(path))
+    path.write_text(document + " ", encoding="utf-8")
+    quiet = run(native, "scan_report", str(path), quiet=True)
+    assert quiet[0] == ""
+    assert quiet[1:] == printing[1:]
     # the same reports handed in as lxml elements
     for report in lxml.etree.fromstring(document.encode()).xpath("//report"):
         both("parse_report", report)

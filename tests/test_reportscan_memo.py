@@ -5,6 +5,8 @@ import shutil
 
 from _reportscan_support import REPORTS, baseline, native, run
 
+from varkit.symbols import report_symbols
+
 
 def test_reading_again_repeats_output_and_gives_fresh_results(tmp_path):
     report = tmp_path / "compat_report.xml"
@@ -89,6 +91,12 @@ def test_a_quiet_reading_keeps_the_result_only_and_printing_reads_again(tmp_path
     assert all(result == (expected[1], None) for _, result, _ in quiet)
     assert after["hits"] - before["hits"] == 2  # read once, answered twice
     assert after["text_bytes"] == before["text_bytes"]  # no text kept for nobody
+    # the kept result itself each time, so the check works its symbols out once
+    sections = [result[0] for _, result, _ in quiet]
+    assert sections[0] is sections[1] is sections[2]
+    changed = report_symbols(sections[0])
+    assert changed is report_symbols(sections[2])
+    assert changed == {s for section in expected[1] for r in section for s in r["affected_symbols"]}
 
     printing = native._memo_stats()
     assert run(native, "reportscan", str(report)) == expected

@@ -24,7 +24,8 @@ def reportscan(xml_path_or_url: str) -> List[_SectionResult]: ...
 
 # reportscan() with its failure as a value: (sections, failure), where failure is None or
 # the record reportscan() leaves in last_failure; prints (unless quiet) and logs as
-# reportscan() does and leaves last_failure alone
+# reportscan() does and leaves last_failure alone; quiet, a kept reading's sections are
+# the same (shared, not to be changed) object at each call
 def scan_report(
     xml_path_or_url: str, quiet: bool = False
 ) -> Tuple[List[_SectionResult], Optional[dict[str, Any]]]: ...

@@ -243,6 +243,49 @@ class _IndexMemo:
 _changed_indexes = _IndexMemo()
 
 
+class _ReadingSymbols:
+    """The changed symbols of a report reading (the union of its records'
+    ``affected_symbols``), worked out once per reading: a kept reading comes back
+    from the quiet reader as the same object, held here so its identity stays its
+    own. The least recently used go first past ``max_entries`` or ``max_names``."""
+
+    def __init__(self, max_entries: int = 512, max_names: int = 1 << 20) -> None:
+        self.max_entries = max_entries
+        self.max_names = max_names
+        self._entries: dict[int, tuple[Any, frozenset[Any]]] = {}
+        self._names = 0
+
+    def get(self, sections: Any) -> frozenset[Any]:
+        entry = self._entries.pop(id(sections), None)
+        if entry is not None and entry[0] is not sections:
+            self._names -= len(entry[1])
+            entry = None
+        if entry is None:
+            symbols = frozenset(
+                itertools.chain.from_iterable(
+                    record["affected_symbols"] for section in sections for record in section
+                )
+            )
+            if len(symbols) > self.max_names:
+                return symbols
+            entry = (sections, symbols)
+            self._names += len(symbols)
+            while self._entries and (
+                len(self._entries) >= self.max_entries or self._names > self.max_names
+            ):
+                self._names -= len(self._entries.pop(next(iter(self._entries)))[1])
+        self._entries[id(sections)] = entry
+        return entry[1]
+
+
+_reading_symbols = _ReadingSymbols()
+
+
+def report_symbols(sections: Any) -> frozenset[Any]:
+    """Every changed symbol a report reading lists (see ``_ReadingSymbols``)."""
+    return _reading_symbols.get(sections)
+
+
 def _file_spellings(symbol_list: Iterable[Any] | None, index: _ChangedIndex) -> set[str]:
     """The file's spellings whose name may meet one of the index's symbols."""
     if symbol_list is None:

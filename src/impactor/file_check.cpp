@@ -20,6 +20,7 @@ bool is_elf_object(const Globals &g, const py::object &file_type) {
 struct ReportReading {
     py::object sections;  // the reader's document result
     py::object failure;   // None, or why `sections` is empty though the report exists
+    bool kept = false;    // from the module's own reader: a kept reading is one object
 };
 
 // True while the module's `reportscan` is its own: its failure then comes back
@@ -49,7 +50,7 @@ ReportReading read_report_silently(const Globals &g, const py::object &report_pa
             // Quiet: the printed text would go to os.devnull; without it a kept reading
             // needs no text either.
             py::tuple outcome = reader.attr("scan_report")(report_path, py::arg("quiet") = true);
-            reading = {outcome[0], outcome[1]};
+            reading = {outcome[0], outcome[1], true};
         } else {
             reading.sections = reader.attr("reportscan")(report_path);
         }
@@ -132,9 +133,13 @@ bool check_libraries(const Globals &g, const py::object &search, const py::objec
                 log(g, 3, py::str("following symbols will be checked:"));
                 log(g, 3, sections);
                 record_changes_source(library_dict, lib, "report", report_path);
-                for (py::handle section : sections) {
-                    for (py::handle record : section) {
-                        total_symbols.attr("update")(record[py::str("affected_symbols")]);
+                if (reading.kept) {  // worked out once per reading, not once per file
+                    total_symbols = g.get("report_symbols")(sections);
+                } else {
+                    for (py::handle section : sections) {
+                        for (py::handle record : section) {
+                            total_symbols.attr("update")(record[py::str("affected_symbols")]);
+                        }
                     }
                 }
             }

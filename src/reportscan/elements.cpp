@@ -77,14 +77,18 @@ void Attrs::placeholders(AttrList &list) const {
 // The problem text of `change`/`comment`: .text with every attribute expanded.
 // Returns false (text None with something to replace) where Python's
 // None.replace(...) raises.
+bool expandable(const Frame &element, bool has_attrs, bool comment) {
+    return element.has_text || (!has_attrs && !comment);
+}
+
 bool expand(const Frame &element, const AttrList &attrs, bool comment, const std::string &param,
             const std::string &field, std::string &out) {
-    if (!element.has_text) {
-        if (attrs.empty() && !comment) {
-            out = "None";
-            return true;
-        }
+    if (!expandable(element, !attrs.empty(), comment)) {
         return false;
+    }
+    if (!element.has_text) {
+        out = "None";
+        return true;
     }
     out.assign(element.text);
     // Placeholder expansion: each replacement on the result of the one before.

@@ -119,6 +119,9 @@ struct Frame {
     OptStr value() const { return has_text ? OptStr(text) : std::nullopt; }
 };
 
+// Whether expand() succeeds for `element`, without building the text.
+bool expandable(const Frame &element, bool has_attrs, bool comment);
+
 // The problem text of `change`/`comment`: .text with every attribute expanded.
 // Returns false (text None with something to replace) where Python's
 // None.replace(...) raises.

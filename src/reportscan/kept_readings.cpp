@@ -39,12 +39,19 @@ py::dict memo_stats(const Globals &g) {
     return stats;
 }
 
+// A printing caller owns what it gets: a fresh copy. A quiet one (the impact
+// check) gets the kept result itself, the same object at each reading, so that
+// what it works out from a reading can be kept by the reading's identity.
+py::list result_for(const KeptReading &kept, const host::Output &out) {
+    return out.discarding() ? kept.result : copy_result(kept.result);
+}
+
 py::list replay(const KeptReading &kept, host::Output &out, std::size_t &reports) {
     reports = kept.reports;
     if (!out.discarding()) {
         out.write_str(kept.text);
     }
-    return copy_result(kept.result);
+    return result_for(kept, out);
 }
 
 py::object emit_and_keep(ScanOutcome &outcome, host::Output &out, Memo &memo,
@@ -58,8 +65,9 @@ py::object emit_and_keep(ScanOutcome &outcome, host::Output &out, Memo &memo,
     for (ReportOutput &report : outcome.reports) {
         if (keep_text) {
             text::separator(printed);
-            for (const std::string &piece : report.text) {
+            for (std::string &piece : report.text) {
                 printed.append(piece);
+                std::string().swap(piece);  // the whole text is held once, not twice
             }
         } else if (!out.discarding()) {  // printed now, too large to keep
             out.write(text::kSeparatorLine);
@@ -80,7 +88,7 @@ py::object emit_and_keep(ScanOutcome &outcome, host::Output &out, Memo &memo,
     if (keep_text) {
         out.write_str(kept->text);
     }
-    py::list result = copy_result(kept->result);
+    py::list result = result_for(*kept, out);
     memo.keep(path, state, std::move(kept), result_bytes, keep_text ? text_bytes : SIZE_MAX);
     return std::move(result);
 }

@@ -35,7 +35,8 @@ Memo *report_memo(const Globals &g);
 py::dict memo_stats(const Globals &g);
 
 // A kept reading printed again (unless `out` discards it: the text may be gone
-// then); its result a fresh copy. `reports` is set to its number of report elements.
+// then); its result a fresh copy, or for a quiet call the kept result itself
+// (shared: read it, never change it). `reports` is set to its number of report elements.
 py::list replay(const KeptReading &kept, host::Output &out, std::size_t &reports);
 // The complete reading of a local file (or of a URL within a fetch run), printed
 // and kept for the next time.

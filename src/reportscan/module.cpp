@@ -101,7 +101,8 @@ VARKIT_MODULE(reportscan, m) {
               "reportscan() with its failure as a value: (sections, failure), where failure is\n"
               "None or {\"xml_path_or_url\", \"message\", \"error\"} (what reportscan() leaves\n"
               "in last_failure). Prints and logs exactly as reportscan() does; with quiet=True\n"
-              "it prints nothing (a kept reading then needs no text).");
+              "it prints nothing (a kept reading then needs no text), and a kept reading's\n"
+              "sections come back as the same object each time: read them, never change them.");
     host::def(m, "_memo_stats", &rs::memo_stats,
               "What the memo of readings holds: {\"readings\", \"result_bytes\", \"text_bytes\",\n"
               "\"hits\"} (hits: calls answered from it).");

@@ -30,7 +30,9 @@ void ProblemWalker::start(std::size_t depth, Tag tag, const Attrs &attrs, Frame 
             h_taken = h_failed = false;
             attrs.assign("name", h_name);
             h_start = body.size();
-            text::header(body, h_name);
+            if (with_text) {
+                text::header(body, h_name);
+            }
             h_error.clear();
             h_set.clear();
         }
@@ -44,6 +46,21 @@ void ProblemWalker::start(std::size_t depth, Tag tag, const Attrs &attrs, Frame 
     case Kind::Constants: start_constants(level, tag, attrs, frame); break;
     case Kind::Types: start_types(level, tag, attrs, frame); break;
     }
+}
+
+void ProblemWalker::capture(const Attrs &attrs, Frame &frame) {
+    capture_has_attrs = attrs.count > 0;
+    if (with_text) {
+        attrs.placeholders(capture_attrs);
+        frame.want_text = true;
+    }
+}
+
+bool ProblemWalker::expand_capture(const Frame &frame, bool comment) {
+    if (!with_text) {
+        return expandable(frame, capture_has_attrs, comment);
+    }
+    return expand(frame, capture_attrs, comment, param, field, expanded);
 }
 
 void ProblemWalker::start_problem(std::size_t level, const Attrs &attrs) {
@@ -63,8 +80,7 @@ bool ProblemWalker::start_change(std::size_t level, const Attrs &attrs, Frame &f
     if (in_first_problem && !first_change_seen) {
         first_change_seen = true;
         capturing = true;
-        attrs.placeholders(capture_attrs);
-        frame.want_text = true;
+        capture(attrs, frame);
     }
     return problem_has_id;
 }
@@ -72,7 +88,7 @@ bool ProblemWalker::start_change(std::size_t level, const Attrs &attrs, Frame &f
 void ProblemWalker::start_symbols(std::size_t level, Tag tag, const Attrs &attrs, Frame &frame) {
     if (level == 2 && tag == Tag::Library && attrs.has("name")) {
         role[2] = Tag::Library;
-        if (!h_failed) {
+        if (!h_failed && with_text) {
             text::problem_library(h_text, *attrs.get("name"));
         }
     } else if (level == 3 && tag == Tag::Symbol && attrs.has("name")) {
@@ -82,7 +98,7 @@ void ProblemWalker::start_symbols(std::size_t level, Tag tag, const Attrs &attrs
         if (!safe) {
             h_set.emplace_back(symbol_name);
         }
-        if (!h_failed) {
+        if (!h_failed && with_text) {
             text::problem_symbol(h_text, symbol_name);
         }
     } else if (level == 4 && tag == Tag::Problem) {
@@ -147,8 +163,7 @@ void ProblemWalker::start_types(std::size_t level, Tag tag, const Attrs &attrs, 
         if (in_first_affected && !first_comment_seen) {
             first_comment_seen = true;
             capturing = true;
-            attrs.placeholders(capture_attrs);
-            frame.want_text = true;
+            capture(attrs, frame);
         }
     }
 }
@@ -168,29 +183,29 @@ void ProblemWalker::end(std::size_t depth, const Frame &frame) {
     }
     if (r == Tag::Change && capturing) {
         capturing = false;
-        bool ok = expand(frame, capture_attrs, false, param, field, expanded);
+        bool ok = expand_capture(frame, false);
         if (kind == Kind::Types) {
             if (!ok) {
                 type_line_failed = true;
-            } else {
+            } else if (with_text) {
                 type_line.clear();
                 text::type_change(type_line, owner_name, problem_id, expanded);
             }
         } else if (!h_failed) {
             if (!ok) {
                 fail_header(kNoneReplace);
-            } else if (kind == Kind::Symbols) {
+            } else if (with_text && kind == Kind::Symbols) {
                 text::symbol_change(h_text, symbol_name, problem_id, expanded);
-            } else {
+            } else if (with_text) {
                 text::constant_change(h_text, owner_name, problem_id, expanded);
             }
         }
     } else if (r == Tag::Comment && capturing) {
         capturing = false;
         if (!affected_failed) {
-            if (!expand(frame, capture_attrs, true, param, field, expanded)) {
+            if (!expand_capture(frame, true)) {
                 affected_failed = true;
-            } else {
+            } else if (with_text) {
                 text::affected_symbol(affected_text, symbol_name, expanded);
             }
         }
@@ -202,8 +217,10 @@ void ProblemWalker::end(std::size_t depth, const Frame &frame) {
             if (type_line_failed) {
                 fail_header(kNoneReplace);
             } else {
-                h_text.append(type_line);
-                h_text.append(affected_text);
+                if (with_text) {
+                    h_text.append(type_line);
+                    h_text.append(affected_text);
+                }
                 if (affected_failed) {
                     fail_header(kNoneReplace);
                 }
@@ -215,6 +232,7 @@ void ProblemWalker::end(std::size_t depth, const Frame &frame) {
             body.resize(h_start);
             return;
         }
+        any_taken = true;
         if (kind != Kind::Constants) {
             records.push_back(Record{h_name, std::move(h_set)});
             h_set.clear();

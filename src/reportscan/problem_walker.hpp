@@ -19,7 +19,9 @@ struct ProblemWalker {
     Kind kind = Kind::Types;
     std::string severity;
     bool safe = false;
+    bool with_text = true;  // false: results only, the block's text is not built
     bool found = false, active = false;
+    bool any_taken = false;  // a header was taken (the block is printed)
     std::size_t base = 0;
     // The block: taken headers only.
     std::string body;
@@ -43,6 +45,7 @@ struct ProblemWalker {
     bool first_change_seen = false, capturing = false;
     std::string problem_id;
     AttrList capture_attrs;
+    bool capture_has_attrs = false;
     // type reader
     bool has_problem_chain = false, has_affected_chain = false;
     bool type_line_failed = false, affected_failed = false;
@@ -58,6 +61,10 @@ struct ProblemWalker {
 private:
     void fail_header(const char *message);
     void start_problem(std::size_t level, const Attrs &attrs);
+    // The first change/comment of a problem: its placeholders and text are kept.
+    void capture(const Attrs &attrs, Frame &frame);
+    // Its expanded text into `expanded` (only whether it expands, without text).
+    bool expand_capture(const Frame &frame, bool comment);
     // A `change` child of a problem; returns true when it completes the filter chain.
     bool start_change(std::size_t level, const Attrs &attrs, Frame &frame);
     void start_symbols(std::size_t level, Tag tag, const Attrs &attrs, Frame &frame);

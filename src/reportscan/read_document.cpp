@@ -125,6 +125,8 @@ py::object read_document(const Globals &g, host::Output &out, py::object xml_pat
                  truthy(xml_path_or_url.attr("startswith")("https://"));
     }
     const bool fast = is_str && fast_path_allowed(g);
+    // Nothing printed: the scan builds no text (and the memo keeps none).
+    const Printing printing = out.discarding() ? Printing::ResultsOnly : Printing::Text;
     py::object root;
     if (is_url) {
         // Within one fetch run a URL stands for one document: its reading is
@@ -150,7 +152,7 @@ py::object read_document(const Globals &g, host::Output &out, py::object xml_pat
             ScanOutcome outcome;
             {
                 py::gil_scoped_release unlocked;  // pure C++ over an immutable bytes object we hold
-                outcome = scan_memory(data, static_cast<std::size_t>(size));
+                outcome = scan_memory(data, static_cast<std::size_t>(size), printing);
             }
             if (outcome.status != ScanOutcome::Status::Delegate) {
                 reports = outcome.reports.size();
@@ -182,7 +184,7 @@ py::object read_document(const Globals &g, host::Output &out, py::object xml_pat
                     ScanOutcome outcome;
                     {
                         py::gil_scoped_release unlocked;
-                        outcome = scan_file(bytes.c_str());
+                        outcome = scan_file(bytes.c_str(), printing);
                     }
                     if (outcome.status != ScanOutcome::Status::Delegate) {
                         reports = outcome.reports.size();

@@ -22,15 +22,18 @@ int test_result_field(Tag tag) {
 
 }  // namespace
 
-ReportState::ReportState(std::size_t depth, std::size_t index, OptStr report_kind)
+ReportState::ReportState(std::size_t depth, std::size_t index, OptStr report_kind,
+                         bool with_text)
     : base(depth), slot(index), kind(std::move(report_kind)) {
     removed.removed = true;
+    added.with_text = removed.with_text = with_text;
     for (std::size_t s = 0; s < kSeverities.size(); ++s) {
         for (std::size_t k = 0; k < 3; ++k) {
             ProblemWalker &walker = problems[s * 3 + k];
             walker.kind = static_cast<Kind>(k);
             walker.severity = kSeverities[s];
             walker.safe = s == kSeverities.size() - 1;
+            walker.with_text = with_text;
         }
     }
 }
@@ -217,14 +220,14 @@ void ReportState::finish(ReportOutput &out) {
     if (!added.found) {
         return fail(kNoneXpath);
     }
-    if (!added.body.empty()) {
+    if (added.listed) {
         text::added_heading(text());
         piece(std::move(added.body));
     }
     if (!removed.found) {
         return fail(kNoneXpath);
     }
-    if (!removed.body.empty()) {
+    if (removed.listed) {
         text::removed_heading(text());
         piece(std::move(removed.body));
         if (binary) {
@@ -232,7 +235,7 @@ void ReportState::finish(ReportOutput &out) {
         }
     }
     for (ProblemWalker &walker : problems) {
-        if (!walker.found || walker.body.empty()) {
+        if (!walker.found || !walker.any_taken) {
             continue;
         }
         text::severity_heading(text(), walker.severity);

@@ -40,7 +40,8 @@ struct ReportState {
     std::array<ProblemWalker, 12> problems;  // [severity * 3 + kind]
     std::vector<ProblemWalker *> active;     // the problem walkers whose section is open
 
-    ReportState(std::size_t depth, std::size_t index, OptStr report_kind);
+    // `with_text`: false when only the results are wanted (no printed text is built).
+    ReportState(std::size_t depth, std::size_t index, OptStr report_kind, bool with_text = true);
 
     void start(const std::vector<Frame> &frames, std::size_t depth, Tag tag, const Attrs &attrs);
     void end(const Frame &frame, std::size_t depth, Tag tag);

@@ -47,6 +47,7 @@ struct Engine {
     std::size_t text_run = 0;
     std::vector<std::unique_ptr<ReportState>> open_reports;
     ScanOutcome outcome;
+    bool with_text = true;
 
     Engine() { frames.resize(64); }
 
@@ -86,7 +87,8 @@ struct Engine {
         if (frame.tag == Tag::Report) {
             std::size_t slot = outcome.reports.size();
             outcome.reports.emplace_back();
-            open_reports.push_back(std::make_unique<ReportState>(depth, slot, attrs.get("kind")));
+            open_reports.push_back(
+                std::make_unique<ReportState>(depth, slot, attrs.get("kind"), with_text));
         }
     }
 
@@ -334,9 +336,11 @@ ParseFacts parse(Engine &engine, SourceTap &tap) {
 
 }  // namespace
 
-ScanOutcome run(xmlInputReadCallback raw_reader, void *raw_source, const bool *source_failed) {
+ScanOutcome run(xmlInputReadCallback raw_reader, void *raw_source, const bool *source_failed,
+                Printing printing) {
     SourceTap tap{raw_reader, raw_source};
     Engine engine;
+    engine.with_text = printing == Printing::Text;
     const ParseFacts facts = parse(engine, tap);
     if (!facts.created) {
         ScanOutcome failed;

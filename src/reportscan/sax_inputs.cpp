@@ -64,12 +64,12 @@ int read_file(void *context, char *buffer, int len) {
 
 }  // namespace
 
-ScanOutcome scan_memory(const char *data, std::size_t size) {
+ScanOutcome scan_memory(const char *data, std::size_t size, Printing printing) {
     MemorySource source{data, size};
-    return run(read_memory, &source, nullptr);
+    return run(read_memory, &source, nullptr, printing);
 }
 
-ScanOutcome scan_file(const char *path) {
+ScanOutcome scan_file(const char *path, Printing printing) {
     ScanOutcome delegate;
     delegate.status = ScanOutcome::Status::Delegate;
     // Non-blocking: a FIFO put in the report's place must not hold the open.
@@ -82,7 +82,7 @@ ScanOutcome scan_file(const char *path) {
         return delegate;
     }
     FileSource source{file.get()};
-    return run(read_file, &source, &source.failed);
+    return run(read_file, &source, &source.failed, printing);
 }
 
 }  // namespace varkit::reportscan

@@ -46,9 +46,13 @@ struct ScanOutcome {
     std::vector<ReportOutput> reports;
 };
 
+// What a scan produces besides the results: the printed text, or only the results
+// (a caller that prints nothing; the reports' `text` is then left incomplete).
+enum class Printing { Text, ResultsOnly };
+
 // The document in memory (an HTTP body).
-ScanOutcome scan_memory(const char *data, std::size_t size);
+ScanOutcome scan_memory(const char *data, std::size_t size, Printing printing = Printing::Text);
 // The file at `path` (bytes as the OS takes them); any open/read failure delegates.
-ScanOutcome scan_file(const char *path);
+ScanOutcome scan_file(const char *path, Printing printing = Printing::Text);
 
 }  // namespace varkit::reportscan

@@ -15,6 +15,8 @@ struct SymbolListWalker {
     bool removed = false;
     bool found = false, active = false;
     std::size_t base = 0;
+    bool with_text = true;
+    bool listed = false;  // a header was listed (the block is printed)
     std::string body;
     Section records;
     std::array<bool, 3> open{};  // relevant header/library open at levels 1, 2
