@@ -12,6 +12,7 @@ from typing import Callable, Iterator
 import pytest
 import requests
 
+import varkit
 from varkit import common, conf, fetch
 
 BODY = b'[{"changed": ["x"]}]'
@@ -186,6 +187,25 @@ def test_a_failed_listing_or_probe_is_never_no_report(serve, status) -> None:
     # A caller outside a run keeps the plain answers.
     assert common.get_directory_list(listing) == []
     assert common.is_url_reachable(server.url) is False
+
+
+def test_requests_name_varkit_and_take_gzip(serve) -> None:
+    seen: list[tuple[str, str]] = []
+
+    def gzipped(handler: http.server.BaseHTTPRequestHandler, count: int) -> None:
+        seen.append((handler.headers["User-Agent"], handler.headers["Accept-Encoding"]))
+        body = gzip.compress(BODY)
+        handler.send_response(200)
+        handler.send_header("Content-Encoding", "gzip")
+        handler.send_header("Content-Length", str(len(body)))
+        handler.end_headers()
+        handler.wfile.write(body)
+
+    server = serve(gzipped)
+    assert common.get_remote_json(server.url) == [{"changed": ["x"]}]
+    agent, encodings = seen[0]
+    assert agent == f"varkit/{varkit.__version__}"
+    assert "gzip" in [part.strip() for part in encodings.split(",")]
 
 
 def test_one_get_per_document_per_run_and_none_kept_after(serve) -> None:

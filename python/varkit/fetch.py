@@ -15,6 +15,7 @@ executable check):
   0.5 s and then 1 s, never past the deadline.  Anything else is final.
   A server that still cannot be reached after its tries is taken as down
   for the rest of the run: later documents from it fail at once.
+* Headers: ``User-Agent: varkit/VERSION``; gzip and deflate are accepted.
 * Size: the body is read in chunks after decompression and given up once it
   passes the cap of its kind (``conf.max_report_bytes``, ``max_json_bytes``,
   ``max_listing_bytes``), so a compressed bomb stops at the cap.
@@ -42,7 +43,7 @@ from typing import Iterator
 
 import requests
 
-from varkit import conf_number
+from varkit import __version__, conf_number
 
 CONNECT_TIMEOUT = 5.0
 READ_TIMEOUT = 30.0
@@ -152,6 +153,9 @@ def _watched_session() -> requests.Session:
     import urllib3.connectionpool
 
     session = requests.Session()
+    # A server's logs tell varkit's requests apart; gzip is offered (requests'
+    # own Accept-Encoding) and the size caps apply after decoding.
+    session.headers["User-Agent"] = f"varkit/{__version__}"
     for scheme, pool, connection in (
         ("http", urllib3.connectionpool.HTTPConnectionPool, urllib3.connection.HTTPConnection),
         ("https", urllib3.connectionpool.HTTPSConnectionPool, urllib3.connection.HTTPSConnection),
