@@ -143,7 +143,9 @@ def main():
     print(f"provenance (C++):  {native * 1000:8.1f} ms  {mb / native:8.1f} MB/s of input")
     print(f"ratio: {baseline / native:.1f}x  (results identical)")
     # Peak memory of each side alone, in a fresh interpreter.
-    native_rss = peak_rss("from varkit.package_mapping.orv import provenance\nprovenance.process()", OUT)
+    native_rss = peak_rss(
+        "from varkit.package_mapping.orv import provenance\nprovenance.process()", OUT
+    )
     baseline_rss = peak_rss("from oracles import provenance_table\nprovenance_table.process()", OUT)
     print(
         f"peak RSS: provenance {native_rss / 2**20:.0f} MiB, baseline {baseline_rss / 2**20:.0f} MiB"

@@ -4,7 +4,6 @@ import os
 import shutil
 
 from _reportscan_support import REPORTS, baseline, native, run
-
 from varkit.symbols import report_symbols
 
 

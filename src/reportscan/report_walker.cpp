@@ -22,8 +22,7 @@ int test_result_field(Tag tag) {
 
 }  // namespace
 
-ReportState::ReportState(std::size_t depth, std::size_t index, OptStr report_kind,
-                         bool with_text)
+ReportState::ReportState(std::size_t depth, std::size_t index, OptStr report_kind, bool with_text)
     : base(depth), slot(index), kind(std::move(report_kind)) {
     removed.removed = true;
     added.with_text = removed.with_text = with_text;
