@@ -41,11 +41,13 @@ def run_baseline(module, call, directory, timeout):
 def peak_rss(statement, directory, timeout=None):
     """Peak resident memory (bytes) of a fresh interpreter running `statement` in
     `directory` (its stdout discarded), or None when it ran past `timeout` seconds."""
+    # VmHWM, not ru_maxrss: the latter carries the parent's peak over fork and exec.
     code = (
-        "import resource, sys\n"
+        "import sys\n"
         f"sys.path.insert(0, {TESTS_DIR!r})\n"
         f"{statement}\n"
-        "print(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024, file=sys.stderr)\n"
+        "peak = [l for l in open('/proc/self/status') if l.startswith('VmHWM:')][0]\n"
+        "print(int(peak.split()[1]) * 1024, file=sys.stderr)\n"
     )
     try:
         done = subprocess.run(

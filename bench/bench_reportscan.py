@@ -34,8 +34,9 @@ CHILD = r"""
 import hashlib, json, resource, sys, time
 mode, path, out_path = sys.argv[1:4]
 sys.path.insert(0, {oracles!r})
-def rss():
-    return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
+def rss():  # VmHWM: ru_maxrss would carry the parent's peak over fork and exec
+    peak = [l for l in open("/proc/self/status") if l.startswith("VmHWM:")][0]
+    return int(peak.split()[1]) * 1024
 if mode == "lxml-parse":
     from lxml import etree
     before = rss(); start = time.perf_counter(); cpu = time.process_time()

@@ -48,6 +48,17 @@ def section_headers_damaged(source: str, damage: str) -> bytes:
     return bytes(data)
 
 
+@pytest.fixture(autouse=True)
+def _own_document_cache(tmp_path_factory, monkeypatch):
+    """Documents fetched in a test are kept in a cache of its own."""
+    import varkit
+
+    directory = tmp_path_factory.mktemp("document-cache")
+    directory.chmod(0o700)
+    monkeypatch.setattr(varkit.conf, "cache_dir", str(directory), raising=False)
+    return directory
+
+
 @pytest.fixture(scope="session")
 def example(tmp_path_factory):
     build = tmp_path_factory.mktemp("example")

@@ -103,6 +103,12 @@ DEFAULTS: dict[str, str] = {
     "max_report_bytes": "536870912",
     "max_json_bytes": "268435456",
     "max_listing_bytes": "16777216",
+    # Where fetched documents are kept across runs (see varkit.doc_cache); empty:
+    # /var/cache/varkit for root, $XDG_CACHE_HOME/varkit or ~/.cache/varkit for
+    # other users; "none": nothing is kept.
+    "cache_dir": "",
+    # Largest size of that directory (bytes); the least recently used go first.
+    "cache_max_bytes": "1073741824",
 }
 
 
@@ -125,6 +131,8 @@ class Config:
     max_report_bytes: str
     max_json_bytes: str
     max_listing_bytes: str
+    cache_dir: str
+    cache_max_bytes: str
 
     def __init__(self, values: dict[str, str] | None = None, source: str | None = None) -> None:
         merged = dict(DEFAULTS)

@@ -493,7 +493,8 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     except OSError as exc:
         return _usage_error(f"cannot write the result to {options.output}: {exc.strerror or exc}")
     try:
-        with fetch.fetch_run():  # the check and the verdicts share one fetch of each document
+        # the check and the verdicts share one fetch of each document
+        with fetch.fetch_run(use_cache=not options.no_cache):
             return _check_and_report(options, output)
     finally:
         if output is not None:

@@ -133,6 +133,7 @@ class CommandOptions:
     output: Optional[str] = None
     verbose: bool = False
     only: Optional[list[str]] = None
+    no_cache: bool = False
 
 
 class _Parser(argparse.ArgumentParser):
@@ -208,6 +209,11 @@ def build_parser() -> argparse.ArgumentParser:
         help="more files or directories to check",
     )
     where.add_argument("--search-local", metavar="DIR", help="a local result tree")
+    where.add_argument(
+        "--no-cache",
+        action="store_true",
+        help="fetch every remote document anew; keep none for later runs (cache_dir)",
+    )
     where.add_argument(
         "--search-remote",
         nargs="?",
@@ -318,4 +324,5 @@ def parse(argv: Optional[Sequence[str]] = None) -> CommandOptions:
         output=args.output,
         verbose=args.verbose,
         only=args.only,
+        no_cache=args.no_cache,
     )

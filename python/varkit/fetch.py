@@ -23,6 +23,10 @@ executable check):
   ``requests.HTTPError`` of the answer; every other failure means the document
   could not be had and raises :class:`FetchError` (its ``url``; its text is the
   error).
+* Across runs: a document kept by :mod:`varkit.doc_cache` is revalidated with
+  its validators and taken from there on 304 (or within its ``max-age``); the
+  cache's faults cost only speed. A 304 to a request without validators is a
+  failure, never an empty document.
 * Memo: inside :func:`fetch_run` every URL is fetched at most once; its bytes
   (or its failure) are kept until the run ends, within ``MEMO_BUDGET`` bytes
   (past the budget, the least recently used bodies are dropped and fetched
@@ -43,7 +47,7 @@ from typing import Iterator
 
 import requests
 
-from varkit import __version__, conf_number
+from varkit import __version__, conf_number, doc_cache
 
 CONNECT_TIMEOUT = 5.0
 READ_TIMEOUT = 30.0
@@ -171,7 +175,7 @@ def _watched_session() -> requests.Session:
 
 
 class _Run:
-    def __init__(self, faults_surface: bool = True) -> None:
+    def __init__(self, faults_surface: bool = True, use_cache: bool = True) -> None:
         self.faults_surface = faults_surface
         self.serial = next(_serials)
         self.session = _watched_session()
@@ -186,6 +190,19 @@ class _Run:
         self.down: dict[str, str] = {}
         # What other layers work out once per run (see run_memo).
         self.memos: dict[str, dict[object, object]] = {}
+        # Documents kept across runs: opened at the first fetch.
+        self._cache: doc_cache.DocumentCache | None = None
+        self._cache_opened = not use_cache
+        # Answers that came from the cache: 304s and fresh entries (no request).
+        self.revalidated: collections.Counter[str] = collections.Counter()
+        self.fresh: collections.Counter[str] = collections.Counter()
+
+    @property
+    def cache(self) -> doc_cache.DocumentCache | None:
+        if not self._cache_opened:
+            self._cache_opened = True
+            self._cache = doc_cache.open_configured()
+        return self._cache
 
     def check_up(self, url: str) -> None:
         error = self.down.get(_server(url))
@@ -255,16 +272,17 @@ def run_memo(name: str) -> dict[object, object] | None:
 
 
 @contextlib.contextmanager
-def fetch_run(faults_surface: bool = True) -> Iterator[_Run]:
-    """One run: fetched documents are shared until the block ends.
+def fetch_run(faults_surface: bool = True, use_cache: bool = True) -> Iterator[_Run]:
+    """One run: fetched documents are shared until the block ends; with
+    ``use_cache`` False, documents kept across runs are neither used nor kept.
 
-    Nested blocks join the outer run (and keep its ``faults_surface``).
+    Nested blocks join the outer run (and keep its settings).
     """
     outer = _current()
     if outer is not None:
         yield outer
         return
-    run = _Run(faults_surface)
+    run = _Run(faults_surface, use_cache)
     _local.run = run
     try:
         yield run
@@ -343,7 +361,9 @@ def _same_origin(a: str, b: str) -> bool:
     )
 
 
-def _request(run: _Run, method: str, url: str, deadline: float) -> requests.Response:
+def _request(
+    run: _Run, method: str, url: str, deadline: float, headers: dict[str, str] | None = None
+) -> requests.Response:
     """The final answer to ``method url`` (streamed, not read), redirects followed
     by hand within the document's origin, their bodies never read."""
     target = url
@@ -354,7 +374,7 @@ def _request(run: _Run, method: str, url: str, deadline: float) -> requests.Resp
         timeout = (min(CONNECT_TIMEOUT, remaining), min(READ_TIMEOUT, remaining))
         # Straight to the adapter: the session's own send reads a redirect's whole
         # body (to reuse its connection) even when redirects are not followed.
-        prepared = run.session.prepare_request(requests.Request(method, target))
+        prepared = run.session.prepare_request(requests.Request(method, target, headers=headers))
         adapter = run.session.get_adapter(target)
         response = adapter.send(prepared, stream=True, timeout=timeout)
         location = response.headers.get("Location") if response.is_redirect else None
@@ -368,19 +388,42 @@ def _request(run: _Run, method: str, url: str, deadline: float) -> requests.Resp
     raise FetchError(url, f"more than {MAX_REDIRECTS} redirects")
 
 
-def _get_once(run: _Run, url: str, cap: int, deadline: float) -> Fetched:
+def _get_once(
+    run: _Run, url: str, cap: int, deadline: float, kept: doc_cache.Entry | None
+) -> Fetched:
     run.gets[url] += 1
-    with _watchdog(url, deadline), _request(run, "GET", url, deadline) as response:
+    conditions = kept.conditions() if kept is not None else None
+    with _watchdog(url, deadline), _request(run, "GET", url, deadline, conditions) as response:
+        if response.status_code == 304:
+            if kept is None or not conditions:
+                raise FetchError(url, "answered 304 Not Modified to a request without validators")
+            run.revalidated[url] += 1
+            if run.cache is not None:
+                run.cache.revalidated(url, kept, response.headers)
+            return Fetched(kept.body, kept.url, 200)
         if response.status_code >= 400:
             response.raise_for_status()
         content = _read_capped(response, url, cap, deadline)
-        return Fetched(content, response.url or url, response.status_code)
+        final = response.url or url
+        if response.status_code == 200 and run.cache is not None:
+            run.cache.store(url, final, content, response.headers)
+        return Fetched(content, final, response.status_code)
+
+
+def _kept_entry(run: _Run, url: str, cap: int) -> doc_cache.Entry | None:
+    cache = run.cache
+    kept = cache.lookup(url) if cache is not None else None
+    return kept if kept is not None and len(kept.body) <= cap else None
 
 
 def _get(run: _Run, url: str, kind: str) -> Fetched:
+    cap = size_cap(kind)
+    kept = _kept_entry(run, url, cap)
+    if kept is not None and kept.fresh():
+        run.fresh[url] += 1
+        return Fetched(kept.body, kept.url, 200)
     run.check_up(url)
     deadline = time.monotonic() + deadline_seconds()
-    cap = size_cap(kind)
     last: BaseException | None = None
     for attempt in range(TRIES):
         if attempt:
@@ -389,7 +432,7 @@ def _get(run: _Run, url: str, kind: str) -> Fetched:
                 break
             time.sleep(pause)
         try:
-            return _get_once(run, url, cap, deadline)
+            return _get_once(run, url, cap, deadline, kept)
         except FetchError:
             raise
         except requests.HTTPError as exc:
