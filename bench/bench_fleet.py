@@ -62,6 +62,12 @@ def _handler(tally: _Tally) -> type:
                 tally.requests[self.host] += 1
             super().do_GET()
 
+        def do_HEAD(self) -> None:
+            self._strip_host()
+            with tally.lock:
+                tally.requests[self.host] += 1
+            super().do_HEAD()
+
         def send_response(self, code: int, message: str | None = None) -> None:
             if code == 304:
                 with tally.lock:
