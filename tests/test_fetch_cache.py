@@ -182,6 +182,35 @@ def test_an_unusable_cache_directory_costs_only_speed(serve, tmp_path, monkeypat
         assert list(directory.iterdir()) == []
 
 
+def test_a_body_cut_off_is_never_kept(serve, _own_document_cache) -> None:
+    server = serve(ETag='"v1"')
+    whole = server.body
+
+    class CutOff(http.server.BaseHTTPRequestHandler):
+        protocol_version = "HTTP/1.1"
+
+        def do_GET(self) -> None:
+            server.requests.append(dict(self.headers))
+            self.send_response(200)
+            self.send_header("ETag", '"v1"')
+            self.send_header("Content-Length", str(len(whole)))  # more than is sent
+            self.end_headers()
+            self.wfile.write(whole[:100])
+            self.close_connection = True
+
+        def log_message(self, *args: object) -> None:
+            pass
+
+    handler = server.httpd.RequestHandlerClass
+    server.httpd.RequestHandlerClass = CutOff
+    with pytest.raises(fetch.FetchError):
+        _fetch(server.url)
+    assert list(_own_document_cache.iterdir()) == []
+    server.httpd.RequestHandlerClass = handler
+    assert _fetch(server.url) == whole
+    assert "If-None-Match" not in server.requests[-1]
+
+
 def test_a_full_disk_keeps_nothing_and_fetches(serve, _own_document_cache) -> None:
     """Writes past RLIMIT_FSIZE fail as on a full disk (EFBIG)."""
     server = serve(ETag='"v1"')
@@ -248,7 +277,8 @@ def test_the_default_directory_is_the_users_own(monkeypatch, tmp_path) -> None:
 
 def test_a_second_check_of_a_served_tree_moves_listings_only(example, tmp_path) -> None:
     """The command against a published tree, twice: the same verdicts, and the
-    second run's reports and documents all answered 304; --no-cache fetches anew."""
+    second run's reports and documents all answered 304; --no-cache, or a cache
+    that cannot be used, fetches anew with the same verdicts."""
     from conftest import EXAMPLES, varkit
 
     tree = tmp_path / "results"
@@ -274,13 +304,20 @@ def test_a_second_check_of_a_served_tree_moves_listings_only(example, tmp_path) 
     url = f"http://127.0.0.1:{httpd.server_address[1]}/"
     settings = tmp_path / "varkit.conf"
     settings.write_text(f"[varkit]\ncache_dir = {tmp_path / 'cache'}\n")
+    broken = tmp_path / "broken.conf"
+    broken.write_text(f"[varkit]\ncache_dir = {settings}\n")  # a file, not a directory
     args = ["--checkabi", "--with-symbol", "--search-remote", url, "--check-local"]
     runs = []
     try:
-        for extra in ([], [], ["--no-cache"]):
+        for extra, conf_file in (
+            ([], settings),
+            ([], settings),
+            (["--no-cache"], settings),
+            ([], broken),
+        ):
             sent.clear()
             status, result, _ = varkit(
-                example, *extra, *args, str(example / "apps"), env={"VARKIT_CONF": str(settings)}
+                example, *extra, *args, str(example / "apps"), env={"VARKIT_CONF": str(conf_file)}
             )
             verdicts = {e["dest_file"]: e["verdict"] for e in result["library"]}
             documents = sum(size for path, size in sent if not path.endswith("/"))
@@ -288,6 +325,6 @@ def test_a_second_check_of_a_served_tree_moves_listings_only(example, tmp_path) 
     finally:
         httpd.shutdown()
         httpd.server_close()
-    (first, second, uncached) = runs
-    assert first[0] == 8 and first[:2] == second[:2] == uncached[:2]
-    assert first[2] > 0 and second[2] == 0 and uncached[2] == first[2]
+    (first, second, uncached, unusable) = runs
+    assert first[0] == 8 and first[:2] == second[:2] == uncached[:2] == unusable[:2]
+    assert first[2] > 0 and second[2] == 0 and uncached[2] == unusable[2] == first[2]
