@@ -7,9 +7,10 @@ Lays out N (default 250) ELF files of this machine and a result tree with a real
 report for every library they require (as bench/bench_remote.py does), serves the tree on
 127.0.0.1 and runs H simulated hosts (default 8; separate `varkit` processes, each with a
 cache directory of its own, W at a time, default 2): every host checks the same files
-twice. Prints, per host and run, the requests it made, how many were answered 304 and the
-bytes it received; the server's total; and the wall time of a remote run against the
-local check. Every run's verdicts must equal the local check's.
+twice, first without the tree's compact index and then with it (varkit-index). Prints, per
+host and run, the requests it made, how many were answered 304 and the bytes it received;
+the server's total; and the wall time of a remote run against the local check. Every
+run's verdicts must equal the local check's.
 """
 
 from __future__ import annotations
@@ -88,10 +89,9 @@ def _handler(tally: _Tally) -> type:
 
 def _check(location: list[str], files: Path, cache: Path | None) -> tuple[float, dict[str, str]]:
     settings = None
-    if cache is not None:
-        settings = tempfile.NamedTemporaryFile("w", suffix=".conf", delete=False)
-        settings.write(f"[varkit]\ncache_dir = {cache}\n")
-        settings.close()
+    if cache is not None:  # the host's configuration, beside its cache
+        settings = cache.with_suffix(".conf")
+        settings.write_text(f"[varkit]\ncache_dir = {cache}\n")
     start = time.perf_counter()
     done = subprocess.run(
         [sys.executable, "-m", "varkit", "--checkabi", "--with-symbol", *location]
@@ -99,30 +99,19 @@ def _check(location: list[str], files: Path, cache: Path | None) -> tuple[float,
         capture_output=True,
         text=True,
         timeout=3600,
-        env={**os.environ, **({"VARKIT_CONF": settings.name} if settings else {})},
+        env={**os.environ, **({"VARKIT_CONF": str(settings)} if settings else {})},
     )
     elapsed = time.perf_counter() - start
-    if settings is not None:
-        Path(settings.name).unlink()
     if not done.stdout:
         raise SystemExit(f"varkit gave no result (exit {done.returncode}): {done.stderr[-2000:]}")
     result = json.loads(done.stdout)
     return elapsed, {Path(e["dest_file"]).name: e["verdict"] for e in result["library"]}
 
 
-def inside(count: int, hosts: int, wave: int) -> None:
-    files = collect_elf(count, 4 << 20)
-    directory = OUT / "files"
-    lay_out(files, directory)
-    tree = OUT / "results"
-    reports = result_tree(files, tree)
-    an_hour_ago = time.time() - 3600  # published a while ago: Last-Modified validates
-    for path in tree.rglob("*"):
-        os.utime(path, (an_hour_ago, an_hour_ago))
-    report_bytes = sum(p.stat().st_size for p in tree.rglob("compat_report.xml"))
-    print(f"{len(files)} ELF files, {reports} reports ({report_bytes / 1e6:.1f} MB)")
-    local_seconds, local = _check(["--search-local", str(tree)], directory, None)
-
+def _fleet(
+    tree: Path, files: Path, local: dict[str, str], hosts: int, wave: int
+) -> dict[tuple[int, int], tuple[float, int, int, int]]:
+    """(host, run) -> (wall seconds, requests, 304s, bytes received), two runs per host."""
     tally = _Tally()
     server = http.server.ThreadingHTTPServer(
         ("127.0.0.1", 0), partial(_handler(tally), directory=str(tree))
@@ -138,7 +127,7 @@ def inside(count: int, hosts: int, wave: int) -> None:
             def one(host: int, run: int = run) -> tuple[int, float]:
                 cache = Path(caches.name) / str(host)
                 cache.mkdir(mode=0o700, exist_ok=True)
-                seconds, verdicts = _check(["--search-remote", f"{base}{host}/"], directory, cache)
+                seconds, verdicts = _check(["--search-remote", f"{base}{host}/"], files, cache)
                 if verdicts != local:
                     raise SystemExit(f"host {host}, run {run}: verdicts differ from the local run")
                 return host, seconds
@@ -156,23 +145,59 @@ def inside(count: int, hosts: int, wave: int) -> None:
         server.shutdown()
         server.server_close()
         caches.cleanup()
+    return rows
 
+
+def _print(label: str, rows: dict, hosts: int, local_seconds: float, report_bytes: int) -> None:
+    print(f"\n== {label}")
     print(f"{'host':>4} {'run':>3} {'requests':>9} {'304':>6} {'bytes':>14} {'wall':>8}")
     for (host, run), (seconds, requests, not_modified, sent) in sorted(rows.items()):
         print(f"{host:4} {run:3} {requests:9} {not_modified:6} {sent:14,} {seconds:7.2f}s")
     first = sum(v[3] for (h, r), v in rows.items() if r == 1)
     second = sum(v[3] for (h, r), v in rows.items() if r == 2)
     print(
-        f"server sent {first + second:,} bytes: first runs {first:,}, second runs {second:,} "
-        f"({second / first:.2%} of the first)"
+        f"server sent {first + second:,} bytes: first runs {first:,} "
+        f"({first / hosts / report_bytes:.2%} of the reports per host), second runs "
+        f"{second:,} ({second / first:.2%} of the first)"
     )
     remote_first = sum(v[0] for (h, r), v in rows.items() if r == 1) / hosts
     remote_second = sum(v[0] for (h, r), v in rows.items() if r == 2) / hosts
     print(
         f"wall: local {local_seconds:.2f} s; remote first {remote_first:.2f} s "
         f"({remote_first / local_seconds:.2f}x), second {remote_second:.2f} s "
-        f"({remote_second / local_seconds:.2f}x); {wave} hosts at a time"
+        f"({remote_second / local_seconds:.2f}x)"
     )
+
+
+def inside(count: int, hosts: int, wave: int) -> None:
+    from varkit import tree_index
+
+    files = collect_elf(count, 4 << 20)
+    directory = OUT / "files"
+    lay_out(files, directory)
+    tree = OUT / "results"
+    reports = result_tree(files, tree)
+    index = tree / tree_index.INDEX_NAME
+    if index.exists():
+        index.unlink()
+    an_hour_ago = time.time() - 3600  # published a while ago: Last-Modified validates
+    for path in tree.rglob("*"):
+        os.utime(path, (an_hour_ago, an_hour_ago))
+    report_bytes = sum(p.stat().st_size for p in tree.rglob("compat_report.xml"))
+    print(
+        f"{len(files)} ELF files, {reports} reports ({report_bytes / 1e6:.1f} MB); "
+        f"{hosts} hosts, {wave} at a time"
+    )
+    local_seconds, local = _check(["--search-local", str(tree)], directory, None)
+    rows = _fleet(tree, directory, local, hosts, wave)
+    _print("without the index", rows, hosts, local_seconds, report_bytes)
+
+    tree_index.write(str(tree))
+    os.utime(index, (an_hour_ago, an_hour_ago))
+    print(f"\nvarkit-index: {index.stat().st_size:,} bytes")
+    rows = _fleet(tree, directory, local, hosts, wave)
+    _print("with the index", rows, hosts, local_seconds, report_bytes)
+    index.unlink()
 
 
 def main() -> None:

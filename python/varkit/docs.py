@@ -46,12 +46,17 @@ RESULT_TREE = (
         "PACKAGE_py_api_diff.json",
         "JSON list whose first element names the changed functions of a Python package.",
     ),
+    (
+        "varkit-index.json.gz",
+        "optional: the compact index varkit-index writes; a report it holds unchanged is not read.",
+    ),
 )
 
 
 def parsers() -> Iterator[tuple[str, argparse.ArgumentParser]]:
     yield "varkit", command_line.build_parser()
     yield "varkit-reportscan", tools.reportscan_parser()
+    yield "varkit-index", tools.index_parser()
     for name, tool in sorted(tools.TOOLS.items()):
         yield name, tools.tool_parser(tool)
 

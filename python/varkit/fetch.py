@@ -38,12 +38,13 @@ from __future__ import annotations
 import collections
 import contextlib
 import itertools
+import re
 import socket
 import threading
 import time
 import urllib.parse
 import zlib
-from typing import Iterator
+from typing import Iterator, Mapping
 
 import requests
 
@@ -490,6 +491,27 @@ def parsed(url: str, kind: str, parse):  # type: ignore[no-untyped-def]
         if url in run.bodies:
             run.parsed[key] = value
         return value
+
+
+def is_url(location: str) -> bool:
+    """True for an http(s) URL (any case of the scheme), as the readers tell them."""
+    return re.match(r"(?i)https?://", location) is not None
+
+
+def head(url: str) -> Mapping[str, str] | None:
+    """The headers of a successful answer to HEAD ``url`` (the plain, uncompressed
+    representation; redirects followed within the origin), or None for any other
+    answer or failure: the caller then does without them."""
+    with _run_scope() as run:
+        try:
+            run.check_up(url)
+            deadline = time.monotonic() + min(CONNECT_TIMEOUT + READ_TIMEOUT, deadline_seconds())
+            with _watchdog(url, deadline):
+                response = _request(run, "HEAD", url, deadline, {"Accept-Encoding": "identity"})
+                response.close()
+        except (requests.RequestException, OSError):
+            return None
+        return response.headers if 200 <= response.status_code < 300 else None
 
 
 def probe(url: str, timeout: float) -> bool:

@@ -13,7 +13,6 @@ details, and the caller says so.
 from __future__ import annotations
 
 import os
-import re
 from dataclasses import dataclass
 from typing import Any, Optional, Union
 
@@ -169,17 +168,13 @@ def _fetch(url: str) -> bytes:
         raise ReportUnavailable(str(error) or type(error).__name__) from None
 
 
-def _is_url(location: str) -> bool:
-    return re.match(r"(?i)https?://", location) is not None
-
-
 # location -> (what identifies the state read, its changes or the failure)
 _memo: dict[str, tuple[Any, Union[SymbolChanges, ReportUnavailable]]] = {}
 _MEMO_SIZE = 16
 
 
 def _state(location: str) -> Any:
-    if _is_url(location):
+    if fetch.is_url(location):
         return None  # one reading per process: the run reads a published tree
     try:
         info = os.stat(location)
@@ -196,9 +191,16 @@ def changes_in_report(location: str) -> SymbolChanges:
         if isinstance(kept[1], ReportUnavailable):
             raise kept[1]
         return kept[1]
+    from varkit import tree_index
+
+    indexed = tree_index.indexed_changes(location)
+    if indexed is not None:  # the tree's index holds them: nothing to fetch or parse
+        return indexed
     outcome: Union[SymbolChanges, ReportUnavailable]
     try:
-        outcome = _parse(_fetch(location), False) if _is_url(location) else _parse(location, True)
+        outcome = (
+            _parse(_fetch(location), False) if fetch.is_url(location) else _parse(location, True)
+        )
     except ReportUnavailable as error:
         outcome = error
     if len(_memo) >= _MEMO_SIZE:

@@ -1,5 +1,5 @@
-"""The data-tool commands: varkit-reportscan, varkit-lineage, varkit-provenance,
-varkit-twinmatch and varkit-likeness.
+"""The data-tool commands: varkit-reportscan, varkit-index, varkit-lineage,
+varkit-provenance, varkit-twinmatch and varkit-likeness.
 
 Each command answers --help and --version without touching a file, says in one
 line which input is missing and what produces it (exit 1), and otherwise runs
@@ -128,6 +128,41 @@ def reportscan_parser() -> argparse.ArgumentParser:
     return parser
 
 
+def index_parser() -> argparse.ArgumentParser:
+    parser = _Parser(
+        prog="varkit-index",
+        description="Write the compact index of a result tree (varkit-index.json.gz at its "
+        "root): for every report that reads, what the check needs from it, with its size, "
+        "time and SHA-256. A check that finds the index reads no report it holds unchanged; "
+        "run it again whenever the tree is republished.",
+    )
+    parser.add_argument("tree", metavar="TREE", help="the result tree (a local directory)")
+    parser.add_argument("-v", "--version", action="version", version=__version__)
+    return parser
+
+
+def run_index(argv: Optional[Sequence[str]] = None) -> int:
+    args = index_parser().parse_args(list(sys.argv[1:] if argv is None else argv))
+    if not os.path.isdir(os.path.join(args.tree, "compat_reports")):
+        sys.stderr.write(f"varkit-index: {args.tree} holds no compat_reports directory\n")
+        return 1
+    from varkit import tree_index
+
+    try:
+        path, indexed, left_out = tree_index.write(args.tree)
+    except OSError as exc:
+        where = f"{exc.filename}: " if exc.filename else ""
+        sys.stderr.write(f"varkit-index: {where}{exc.strerror or exc}\n")
+        return 1
+    size = os.path.getsize(path)
+    sys.stdout.write(
+        f"{path}: {indexed} report{'s' if indexed != 1 else ''} indexed, {size} bytes"
+        + (f"; {left_out} that do not read left out (read as before)" if left_out else "")
+        + "\n"
+    )
+    return 0
+
+
 def run_tool(command: str, argv: Optional[Sequence[str]] = None) -> int:
     tool = TOOLS[command]
     tool_parser(tool).parse_args(list(sys.argv[1:] if argv is None else argv))
@@ -158,7 +193,13 @@ def run_reportscan(argv: Optional[Sequence[str]] = None) -> int:
 
 
 def _console(command: str) -> NoReturn:
-    sys.exit(run_reportscan() if command == "varkit-reportscan" else run_tool(command))
+    if command == "varkit-reportscan":
+        sys.exit(run_reportscan())
+    sys.exit(run_index() if command == "varkit-index" else run_tool(command))
+
+
+def index_main() -> NoReturn:
+    _console("varkit-index")
 
 
 def reportscan_main() -> NoReturn:

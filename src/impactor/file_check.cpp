@@ -41,6 +41,13 @@ py::object recorded_failure(const py::object &reader) {
 ReportReading read_report_silently(const Globals &g, const py::object &report_path) {
     py::object reader = g.get("reportscan");
     const bool native = reads_natively(reader);
+    if (native) {
+        // The tree's index holds the reading of a report still as indexed.
+        py::object indexed = g.get("indexed_reading")(report_path);
+        if (!indexed.is_none()) {
+            return {indexed, py::none(), true};
+        }
+    }
     py::object scope = g.get("suppress_stdout")(g.get("os").attr("devnull"));
     py::object exit = py::type::of(scope).attr("__exit__");
     py::type::of(scope).attr("__enter__")(scope);

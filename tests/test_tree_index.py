@@ -1,0 +1,145 @@
+"""The compact index of a result tree: the same verdicts with and without it, reports
+it holds unchanged never read, and anything doubtful read as without it."""
+
+from __future__ import annotations
+
+import functools
+import gzip
+import http.server
+import json
+import os
+import shutil
+import subprocess
+import sys
+import threading
+from pathlib import Path
+
+import pytest
+
+from conftest import EXAMPLES, varkit
+
+GREET_REPORT = "compat_reports/libgreet/libgreet.so.1/1.0_to_2.0/compat_report.xml"
+
+
+def _tree(tmp_path: Path, name: str, indexed: bool) -> Path:
+    tree = tmp_path / name
+    shutil.copytree(EXAMPLES / "results", tree)
+    if indexed:
+        done = subprocess.run(
+            [
+                sys.executable,
+                "-c",
+                "import sys; from varkit import tools; sys.exit(tools.run_index())",
+                str(tree),
+            ],
+            capture_output=True,
+            text=True,
+        )
+        assert done.returncode == 0, done.stderr
+        assert "3 reports indexed" in done.stdout
+    return tree
+
+
+def _files(result: dict, tree: str) -> list:
+    """The per-file results, with the tree's own location taken out."""
+    return json.loads(json.dumps(result["library"]).replace(tree.rstrip("/"), "TREE"))
+
+
+def _check(example: Path, *location: str) -> tuple[int, dict]:
+    status, result, err = varkit(
+        example, "--checkabi", "--with-symbol", *location, "--check-local", str(example / "apps")
+    )
+    assert result is not None, err
+    return status, result
+
+
+def _local(example: Path, tree: Path) -> tuple[int, list]:
+    status, result = _check(example, "--search-local", str(tree))
+    return status, _files(result, str(tree))
+
+
+def _same_size_junk(path: Path) -> None:
+    """Other bytes under the same size and time: only the index can still answer."""
+    info = path.stat()
+    path.write_bytes(b"x" * info.st_size)
+    os.utime(path, ns=(info.st_atime_ns, info.st_mtime_ns))
+
+
+def test_local_verdicts_are_the_same_and_indexed_reports_are_not_read(example, tmp_path) -> None:
+    plain = _local(example, _tree(tmp_path, "plain", indexed=False))
+    tree = _tree(tmp_path, "indexed", indexed=True)
+    assert plain[0] == 8
+    assert _local(example, tree) == plain
+    for report in tree.glob("compat_reports/*/*/*/compat_report.xml"):
+        _same_size_junk(report)
+    assert _local(example, tree) == plain
+
+
+@pytest.mark.parametrize(
+    "change",
+    [
+        lambda tree: (tree / GREET_REPORT).write_text("<reports><report kind='binary'>"),
+        lambda tree: shutil.copy(
+            tree / "compat_reports/libtally/libtally.so.1/1.0_to_2.0/compat_report.xml",
+            tree / GREET_REPORT,
+        ),
+    ],
+    ids=["now-unreadable", "another-report"],
+)
+def test_a_report_changed_since_the_index_is_read_again(example, tmp_path, change) -> None:
+    plain, tree = _tree(tmp_path, "plain", indexed=False), _tree(tmp_path, "indexed", indexed=True)
+    for each in (plain, tree):
+        change(each)
+        os.utime(each / GREET_REPORT, (1, 1))  # a time other than the indexed one
+    assert _local(example, tree) == _local(example, plain)
+
+
+@pytest.mark.parametrize(
+    "damage",
+    [
+        lambda path: path.write_bytes(b"junk"),
+        lambda path: path.write_bytes(path.read_bytes()[:-20]),
+        lambda path: path.write_bytes(gzip.compress(b'{"format": 99, "reports": {}}')),
+        lambda path: path.write_bytes(gzip.compress(b'{"format": 1, "reports": {"a": ["b"]}}')),
+        lambda path: path.write_bytes(gzip.compress(b"[1, 2]")),
+        lambda path: path.write_bytes(b""),
+    ],
+    ids=["junk", "truncated", "other-format", "bad-entry", "not-an-object", "empty"],
+)
+def test_a_damaged_index_reads_the_reports(example, tmp_path, damage) -> None:
+    plain = _local(example, _tree(tmp_path, "plain", indexed=False))
+    tree = _tree(tmp_path, "indexed", indexed=True)
+    damage(tree / "varkit-index.json.gz")
+    assert _local(example, tree) == plain
+
+
+def test_a_served_tree_with_its_index_sends_no_report(example, tmp_path) -> None:
+    trees = {False: _tree(tmp_path, "plain", False), True: _tree(tmp_path, "indexed", True)}
+    outcomes = {}
+    for indexed, tree in trees.items():
+        sent: list[str] = []
+
+        class Counting(http.server.SimpleHTTPRequestHandler):
+            bodies = sent
+
+            def copyfile(self, source, outputfile) -> None:  # type: ignore[no-untyped-def]
+                self.bodies.append(self.path)
+                super().copyfile(source, outputfile)
+
+            def log_message(self, *args: object) -> None:
+                pass
+
+        httpd = http.server.ThreadingHTTPServer(
+            ("127.0.0.1", 0), functools.partial(Counting, directory=str(tree))
+        )
+        threading.Thread(target=httpd.serve_forever, daemon=True).start()
+        url = f"http://127.0.0.1:{httpd.server_address[1]}/"
+        try:
+            status, result = _check(example, "--search-remote", url)
+        finally:
+            httpd.shutdown()
+            httpd.server_close()
+        reports = [path for path in sent if path.endswith("compat_report.xml")]
+        outcomes[indexed] = (status, _files(result, url), reports)
+    assert outcomes[True][:2] == outcomes[False][:2]
+    assert outcomes[False][2] and outcomes[True][2] == []
