@@ -10,7 +10,7 @@ cache directory of its own, W at a time, default 2): every host checks the same 
 twice, first without the tree's compact index and then with it (varkit-index). Prints, per
 host and run, the requests it made, how many were answered 304 and the bytes it received;
 the server's total; and the wall time of a remote run against the local check. Every
-run's verdicts must equal the local check's.
+run's per-file records must equal the local check's (the location written alike).
 """
 
 from __future__ import annotations
@@ -87,7 +87,8 @@ def _handler(tally: _Tally) -> type:
     return Handler
 
 
-def _check(location: list[str], files: Path, cache: Path | None) -> tuple[float, dict[str, str]]:
+def _check(location: list[str], files: Path, cache: Path | None) -> tuple[float, str]:
+    """(wall seconds, the per-file records with the result location written TREE)."""
     settings = None
     if cache is not None:  # the host's configuration, beside its cache
         settings = cache.with_suffix(".conf")
@@ -105,11 +106,12 @@ def _check(location: list[str], files: Path, cache: Path | None) -> tuple[float,
     if not done.stdout:
         raise SystemExit(f"varkit gave no result (exit {done.returncode}): {done.stderr[-2000:]}")
     result = json.loads(done.stdout)
-    return elapsed, {Path(e["dest_file"]).name: e["verdict"] for e in result["library"]}
+    records = json.dumps(result["library"], sort_keys=True)
+    return elapsed, records.replace(location[-1].rstrip("/"), "TREE").replace("TREE//", "TREE/")
 
 
 def _fleet(
-    tree: Path, files: Path, local: dict[str, str], hosts: int, wave: int
+    tree: Path, files: Path, local: str, hosts: int, wave: int
 ) -> dict[tuple[int, int], tuple[float, int, int, int]]:
     """(host, run) -> (wall seconds, requests, 304s, bytes received), two runs per host."""
     tally = _Tally()
@@ -127,9 +129,9 @@ def _fleet(
             def one(host: int, run: int = run) -> tuple[int, float]:
                 cache = Path(caches.name) / str(host)
                 cache.mkdir(mode=0o700, exist_ok=True)
-                seconds, verdicts = _check(["--search-remote", f"{base}{host}/"], files, cache)
-                if verdicts != local:
-                    raise SystemExit(f"host {host}, run {run}: verdicts differ from the local run")
+                seconds, records = _check(["--search-remote", f"{base}{host}/"], files, cache)
+                if records != local:
+                    raise SystemExit(f"host {host}, run {run}: records differ from the local run's")
                 return host, seconds
 
             with concurrent.futures.ThreadPoolExecutor(wave) as pool:

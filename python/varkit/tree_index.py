@@ -232,6 +232,8 @@ def indexed_changes(location: str) -> Optional[dict[str, list[Any]]]:
     if entry is None:
         return None
     try:
-        return _changes_in(entry["changes"])
+        if "changes_in" not in entry:
+            entry["changes_in"] = _changes_in(entry["changes"])
+        return entry["changes_in"]  # type: ignore[no-any-return]
     except (TypeError, ValueError, KeyError, AttributeError):
         return None
