@@ -1,6 +1,7 @@
 """The data-tool commands behave like commands: --help and --version touch
 nothing, a missing input is one line naming what produces it."""
 
+import shutil
 import subprocess
 import sys
 from pathlib import Path
@@ -10,7 +11,8 @@ import pytest
 from varkit import tools
 
 REPORT = Path(__file__).parent / "data" / "reportscan" / "reports" / "libqueue.xml"
-COMMANDS = sorted(tools.TOOLS) + ["varkit-reportscan"]
+EXAMPLES = Path(__file__).parents[1] / "examples"
+COMMANDS = sorted(tools.TOOLS) + ["varkit-reportscan", "varkit-index"]
 
 
 def command(name, *args, cwd, env=None):
@@ -59,6 +61,15 @@ def test_readme_lists_the_files_each_tool_reads_and_writes(name):
     tool = tools.TOOLS[name]
     for path in [p for p, _ in tool.inputs] + list(tool.outputs):
         assert f"`{path}`" in row
+
+
+def test_index_says_what_it_wrote_or_why_not(tmp_path):
+    shutil.copytree(EXAMPLES / "results", tmp_path / "tree")
+    code, out, err = command("varkit-index", str(tmp_path / "tree"), cwd=tmp_path)
+    assert (code, err) == (0, "") and "3 reports indexed" in out
+    assert (tmp_path / "tree" / "varkit-index.json.gz").is_file()
+    code, out, err = command("varkit-index", str(tmp_path), cwd=tmp_path)
+    assert (code, out) == (1, "") and err.count("\n") == 1 and "compat_reports" in err
 
 
 def test_failed_downloads_end_in_one_line_not_a_traceback(tmp_path):
