@@ -11,49 +11,14 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 TESTS_DIR = os.path.join(os.path.dirname(HERE), "tests")
 
 
-def run_baseline(module, call, directory, timeout):
-    """Seconds the baseline's `call` took in `directory` (its stdout in stdout.txt),
-    or None when it ran past `timeout` seconds and was stopped."""
-    code = (
-        "import sys, time\n"
-        f"sys.path.insert(0, {TESTS_DIR!r})\n"
-        f"from oracles import {module} as baseline\n"
-        "started = time.perf_counter()\n"
-        f"baseline.{call}\n"
-        "print(time.perf_counter() - started, file=sys.stderr)\n"
-    )
-    with open(os.path.join(directory, "stdout.txt"), "w") as stdout:
-        try:
-            done = subprocess.run(
-                [sys.executable, "-c", code],
-                cwd=directory,
-                stdout=stdout,
-                stderr=subprocess.PIPE,
-                text=True,
-                timeout=timeout,
-                check=True,
-            )
-        except subprocess.TimeoutExpired:
-            return None
-    return float(done.stderr.strip().splitlines()[-1])
-
-
-def peak_rss(statement, directory, timeout=None):
-    """Peak resident memory (bytes) of a fresh interpreter running `statement` in
-    `directory` (its stdout discarded), or None when it ran past `timeout` seconds."""
-    # VmHWM, not ru_maxrss: the latter carries the parent's peak over fork and exec.
-    code = (
-        "import sys\n"
-        f"sys.path.insert(0, {TESTS_DIR!r})\n"
-        f"{statement}\n"
-        "peak = [l for l in open('/proc/self/status') if l.startswith('VmHWM:')][0]\n"
-        "print(int(peak.split()[1]) * 1024, file=sys.stderr)\n"
-    )
+def _child(code, directory, stdout, timeout):
+    """The last line `code` wrote to stderr, run by a fresh interpreter in
+    `directory`; None when it ran past `timeout` seconds and was stopped."""
     try:
         done = subprocess.run(
-            [sys.executable, "-c", code],
+            [sys.executable, "-c", f"import sys\nsys.path.insert(0, {TESTS_DIR!r})\n" + code],
             cwd=directory,
-            stdout=subprocess.DEVNULL,
+            stdout=stdout,
             stderr=subprocess.PIPE,
             text=True,
             timeout=timeout,
@@ -61,7 +26,35 @@ def peak_rss(statement, directory, timeout=None):
         )
     except subprocess.TimeoutExpired:
         return None
-    return int(done.stderr.strip().splitlines()[-1])
+    return done.stderr.strip().splitlines()[-1]
+
+
+def run_baseline(module, call, directory, timeout):
+    """Seconds the baseline's `call` took in `directory` (its stdout in stdout.txt),
+    or None when it ran past `timeout` seconds and was stopped."""
+    code = (
+        "import time\n"
+        f"from oracles import {module} as baseline\n"
+        "started = time.perf_counter()\n"
+        f"baseline.{call}\n"
+        "print(time.perf_counter() - started, file=sys.stderr)\n"
+    )
+    with open(os.path.join(directory, "stdout.txt"), "w") as stdout:
+        seconds = _child(code, directory, stdout, timeout)
+    return None if seconds is None else float(seconds)
+
+
+def peak_rss(statement, directory, timeout=None):
+    """Peak resident memory (bytes) of a fresh interpreter running `statement` in
+    `directory` (its stdout discarded), or None when it ran past `timeout` seconds."""
+    # VmHWM, not ru_maxrss: the latter carries the parent's peak over fork and exec.
+    code = (
+        f"{statement}\n"
+        "peak = [l for l in open('/proc/self/status') if l.startswith('VmHWM:')][0]\n"
+        "print(int(peak.split()[1]) * 1024, file=sys.stderr)\n"
+    )
+    peak = _child(code, directory, subprocess.DEVNULL, timeout)
+    return None if peak is None else int(peak)
 
 
 def best_time(run, directory, repeat):

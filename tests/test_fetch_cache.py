@@ -4,26 +4,25 @@ and every fault of the cache costing speed only."""
 from __future__ import annotations
 
 import email.utils
-import functools
 import http.server
 import os
 import shutil
 import subprocess
 import sys
-import threading
 import time
 from pathlib import Path
 from typing import Iterator
 
 import pytest
 
+from _local_server import LocalServer, served_tree
 from varkit import conf, doc_cache, fetch
 
 BODY = b'[{"changed": ["x"]}]' * 500
 OLD = email.utils.formatdate(time.time() - 3600, usegmt=True)
 
 
-class _Server:
+class _Server(LocalServer):
     """Serves one document, honouring If-None-Match and If-Modified-Since the
     way a static web server does; counts requests and body bytes sent."""
 
@@ -60,14 +59,7 @@ class _Server:
             def log_message(self, *args: object) -> None:
                 pass
 
-        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-        self.httpd.daemon_threads = True
-        self.url = f"http://127.0.0.1:{self.httpd.server_address[1]}/doc.json"
-        threading.Thread(target=self.httpd.serve_forever, daemon=True).start()
-
-    def close(self) -> None:
-        self.httpd.shutdown()
-        self.httpd.server_close()
+        super().__init__(Handler, "/doc.json")
 
 
 @pytest.fixture
@@ -286,29 +278,13 @@ def test_a_second_check_of_a_served_tree_moves_listings_only(example, tmp_path) 
     an_hour_ago = time.time() - 3600
     for path in tree.rglob("*"):
         os.utime(path, (an_hour_ago, an_hour_ago))
-    sent: list[tuple[str, int]] = []
-
-    class Counting(http.server.SimpleHTTPRequestHandler):
-        def copyfile(self, source, outputfile) -> None:  # type: ignore[no-untyped-def]
-            data = source.read()
-            sent.append((self.path, len(data)))
-            outputfile.write(data)
-
-        def log_message(self, *args: object) -> None:
-            pass
-
-    httpd = http.server.ThreadingHTTPServer(
-        ("127.0.0.1", 0), functools.partial(Counting, directory=str(tree))
-    )
-    threading.Thread(target=httpd.serve_forever, daemon=True).start()
-    url = f"http://127.0.0.1:{httpd.server_address[1]}/"
     settings = tmp_path / "varkit.conf"
     settings.write_text(f"[varkit]\ncache_dir = {tmp_path / 'cache'}\n")
     broken = tmp_path / "broken.conf"
     broken.write_text(f"[varkit]\ncache_dir = {settings}\n")  # a file, not a directory
-    args = ["--checkabi", "--with-symbol", "--search-remote", url, "--check-local"]
     runs = []
-    try:
+    with served_tree(tree) as (url, sent):
+        args = ["--checkabi", "--with-symbol", "--search-remote", url, "--check-local"]
         for extra, conf_file in (
             ([], settings),
             ([], settings),
@@ -322,9 +298,6 @@ def test_a_second_check_of_a_served_tree_moves_listings_only(example, tmp_path) 
             verdicts = {e["dest_file"]: e["verdict"] for e in result["library"]}
             documents = sum(size for path, size in sent if not path.endswith("/"))
             runs.append((status, verdicts, documents))
-    finally:
-        httpd.shutdown()
-        httpd.server_close()
     (first, second, uncached, unusable) = runs
     assert first[0] == 8 and first[:2] == second[:2] == uncached[:2] == unusable[:2]
     assert first[2] > 0 and second[2] == 0 and uncached[2] == unusable[2] == first[2]

@@ -13,6 +13,7 @@ import pytest
 import requests
 
 import varkit
+from _local_server import LocalServer
 from varkit import common, conf, fetch
 
 BODY = b'[{"changed": ["x"]}]'
@@ -87,7 +88,7 @@ def _bomb(handler: http.server.BaseHTTPRequestHandler, count: int) -> None:
         handler.wfile.write(_BOMB_PART)
 
 
-class _Server:
+class _Server(LocalServer):
     def __init__(
         self, behaviour: Callable[[http.server.BaseHTTPRequestHandler, int], None]
     ) -> None:
@@ -110,14 +111,7 @@ class _Server:
             def log_message(self, *args: object) -> None:
                 pass
 
-        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-        self.httpd.daemon_threads = True
-        self.url = f"http://127.0.0.1:{self.httpd.server_address[1]}/doc.json"
-        threading.Thread(target=self.httpd.serve_forever, daemon=True).start()
-
-    def close(self) -> None:
-        self.httpd.shutdown()
-        self.httpd.server_close()
+        super().__init__(Handler, "/doc.json")
 
 
 @pytest.fixture

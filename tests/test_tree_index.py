@@ -3,19 +3,17 @@ it holds unchanged never read, and anything doubtful read as without it."""
 
 from __future__ import annotations
 
-import functools
 import gzip
-import http.server
 import json
 import os
 import shutil
 import subprocess
 import sys
-import threading
 from pathlib import Path
 
 import pytest
 
+from _local_server import served_tree
 from conftest import EXAMPLES, varkit
 
 GREET_REPORT = "compat_reports/libgreet/libgreet.so.1/1.0_to_2.0/compat_report.xml"
@@ -117,29 +115,9 @@ def test_a_served_tree_with_its_index_sends_no_report(example, tmp_path) -> None
     trees = {False: _tree(tmp_path, "plain", False), True: _tree(tmp_path, "indexed", True)}
     outcomes = {}
     for indexed, tree in trees.items():
-        sent: list[str] = []
-
-        class Counting(http.server.SimpleHTTPRequestHandler):
-            bodies = sent
-
-            def copyfile(self, source, outputfile) -> None:  # type: ignore[no-untyped-def]
-                self.bodies.append(self.path)
-                super().copyfile(source, outputfile)
-
-            def log_message(self, *args: object) -> None:
-                pass
-
-        httpd = http.server.ThreadingHTTPServer(
-            ("127.0.0.1", 0), functools.partial(Counting, directory=str(tree))
-        )
-        threading.Thread(target=httpd.serve_forever, daemon=True).start()
-        url = f"http://127.0.0.1:{httpd.server_address[1]}/"
-        try:
+        with served_tree(tree) as (url, sent):
             status, result = _check(example, "--search-remote", url)
-        finally:
-            httpd.shutdown()
-            httpd.server_close()
-        reports = [path for path in sent if path.endswith("compat_report.xml")]
+        reports = [path for path, _ in sent if path.endswith("compat_report.xml")]
         outcomes[indexed] = (status, _files(result, url), reports)
     assert outcomes[True][:2] == outcomes[False][:2]
     assert outcomes[False][2] and outcomes[True][2] == []

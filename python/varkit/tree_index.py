@@ -212,28 +212,27 @@ def _indexed(location: str) -> Optional[dict[str, Any]]:
     return entry if isinstance(entry, dict) else None
 
 
-def indexed_reading(location: str) -> Optional[list[Any]]:
-    """The reader's quiet result for the report at ``location`` from the tree's
-    index (the same object for the whole run), or None: read the report."""
+def _converted(location: str, field: str, convert: Any) -> Any:
+    """``convert(entry[field])`` of the report at ``location``'s index entry, made once
+    per run; None when the index does not answer for it or holds something else there."""
     entry = _indexed(location)
     if entry is None:
         return None
-    try:
-        if "sections_in" not in entry:
-            entry["sections_in"] = _sections_in(entry["sections"])
-        return entry["sections_in"]  # type: ignore[no-any-return]
-    except (TypeError, ValueError, KeyError):
-        return None
+    made = "_" + field  # kept beside the stored form, in this run's copy of the index
+    if made not in entry:
+        try:
+            entry[made] = convert(entry[field])
+        except (TypeError, ValueError, KeyError, AttributeError):
+            entry[made] = None
+    return entry[made]
+
+
+def indexed_reading(location: str) -> Optional[list[Any]]:
+    """The reader's quiet result for the report at ``location`` from the tree's
+    index (the same object for the whole run), or None: read the report."""
+    return _converted(location, "sections", _sections_in)  # type: ignore[no-any-return]
 
 
 def indexed_changes(location: str) -> Optional[dict[str, list[Any]]]:
     """What the verdicts' reasons need of the report at ``location``, from the index."""
-    entry = _indexed(location)
-    if entry is None:
-        return None
-    try:
-        if "changes_in" not in entry:
-            entry["changes_in"] = _changes_in(entry["changes"])
-        return entry["changes_in"]  # type: ignore[no-any-return]
-    except (TypeError, ValueError, KeyError, AttributeError):
-        return None
+    return _converted(location, "changes", _changes_in)  # type: ignore[no-any-return]
