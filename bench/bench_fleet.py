@@ -6,7 +6,8 @@
 Lays out N (default 250) ELF files of this machine and a result tree with a real ABI
 report for every library they require (as bench/bench_remote.py does), serves the tree on
 127.0.0.1 and runs H simulated hosts (default 8; separate `varkit` processes, each with a
-cache directory of its own, W at a time, default 2): every host checks the same files
+cache directory of its own, W at a time, default 1, so that each has the machine
+to itself as the local check had): every host checks the same files
 twice, first without the tree's compact index and then with it (varkit-index). Prints, per
 host and run, the requests it made, how many were answered 304 and the bytes it received;
 the server's total; and the wall time of a remote run against the local check. Every
@@ -50,6 +51,9 @@ class _Tally:
 
 def _handler(tally: _Tally) -> type:
     class Handler(http.server.SimpleHTTPRequestHandler):
+        # Keep-alive without Nagle's delay, as static web servers answer.
+        protocol_version = "HTTP/1.1"
+        disable_nagle_algorithm = True
         host = ""
 
         def _strip_host(self) -> None:
@@ -206,7 +210,7 @@ def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--files", type=int, default=250)
     parser.add_argument("--hosts", type=int, default=8)
-    parser.add_argument("--wave", type=int, default=2)
+    parser.add_argument("--wave", type=int, default=1)
     parser.add_argument("--inside", action="store_true", help=argparse.SUPPRESS)
     options = parser.parse_args()
     if options.inside:

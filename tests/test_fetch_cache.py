@@ -53,8 +53,8 @@ class _Server(LocalServer):
                     return
                 self.send_header("Content-Length", str(len(server.body)))
                 self.end_headers()
+                server.bytes_sent += len(server.body)  # counted before the client has it
                 self.wfile.write(server.body)
-                server.bytes_sent += len(server.body)
 
             def log_message(self, *args: object) -> None:
                 pass

@@ -121,3 +121,53 @@ def test_a_served_tree_with_its_index_sends_no_report(example, tmp_path) -> None
         outcomes[indexed] = (status, _files(result, url), reports)
     assert outcomes[True][:2] == outcomes[False][:2]
     assert outcomes[False][2] and outcomes[True][2] == []
+
+
+@pytest.mark.parametrize(
+    "change, kept_used",
+    [("none", True), ("republished", False), ("kept-damaged", False), ("kept-foreign", False)],
+)
+def test_a_remote_reading_is_kept_beside_its_body(
+    tmp_path, _own_document_cache, change, kept_used
+) -> None:
+    """A run answered 304 for a report takes its reading and changes from the cache;
+    other bytes served, or what was kept damaged or made of another body, read it anew."""
+    import time
+
+    from varkit import fetch, reportscan, symbol_changes, tree_index
+
+    tree = _tree(tmp_path, "plain", False)
+    report = tree / GREET_REPORT
+    an_hour_ago = time.time() - 3600
+    os.utime(report, (an_hour_ago, an_hour_ago))
+    with served_tree(tree) as (url, _):
+        location = url + GREET_REPORT
+        with fetch.fetch_run():
+            assert tree_index.indexed_reading(location) is None
+            sections, failure = reportscan.scan_report(location, quiet=True)
+            assert failure is None and sections
+            tree_index.keep_reading(location, sections)
+            changes = symbol_changes._parse(fetch.get_bytes(location), False)
+            tree_index.keep_changes(location, changes)
+        kept = sorted(p for p in _own_document_cache.iterdir() if "." in p.name)
+        assert [p.suffix for p in kept] == [".changes", ".sections"]
+        if change == "republished":
+            report.write_bytes(
+                report.read_bytes().replace(b"</report>", b"<!-- again --></report>")
+            )
+            os.utime(report, (an_hour_ago + 60, an_hour_ago + 60))
+        elif change == "kept-damaged":
+            for path in kept:
+                path.write_bytes(path.read_bytes()[:-3])
+        elif change == "kept-foreign":  # another body's, under this URL's name
+            for path in kept:
+                path.write_bytes(
+                    path.read_bytes().replace(b'"body_sha256": "', b'"body_sha256": "0')
+                )
+        with fetch.fetch_run():
+            reading = tree_index.indexed_reading(location)
+            recalled = tree_index.indexed_changes(location)
+        if kept_used:
+            assert reading == sections and recalled == changes
+        else:
+            assert reading is None and recalled is None

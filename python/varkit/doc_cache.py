@@ -13,7 +13,9 @@ The directory (``cache_dir``; by default ``/var/cache/varkit`` for root and
 or it is not used. Each entry is one file written whole under a temporary name
 and renamed into place, with the body's length and SHA-256 in its header; an
 entry that does not match them is removed and the document fetched again.
-Past ``cache_max_bytes`` the least recently used entries go. Any fault of the
+Beside an entry, a reader may keep what it made of the body (a report's reading):
+it is tagged with the body's SHA-256 and varkit's version and used only with that
+very body. Past ``cache_max_bytes`` the least recently used files go. Any fault of the
 cache (a missing, damaged or foreign directory, a full disk) costs only speed:
 the document is fetched as if nothing were kept.
 """
@@ -36,6 +38,7 @@ from varkit import conf_number
 from varkit.logger import ABI_LOG, DEBUG
 
 MAGIC = b"varkit-cache 1\n"
+DERIVED_MAGIC = b"varkit-derived 1\n"
 DEFAULT_MAX_BYTES = 1 << 30
 # A Last-Modified this close to the answer's Date may change again within its
 # one-second resolution: it validates nothing.
@@ -65,6 +68,7 @@ class Entry:
     etag: str | None
     last_modified: str | None
     fresh_until: float  # epoch seconds; 0: revalidate before use
+    sha256: str = ""  # of the body
 
     def fresh(self) -> bool:
         return time.time() < self.fresh_until
@@ -170,6 +174,7 @@ class DocumentCache:
                 etag=header.get("etag"),
                 last_modified=header.get("last_modified"),
                 fresh_until=float(header.get("fresh_until", 0)),
+                sha256=str(header["sha256"]),
             )
         except (OSError, ValueError, KeyError, TypeError) as exc:
             ABI_LOG(DEBUG, f"document cache: entry of {url} dropped: {exc}")
@@ -181,13 +186,15 @@ class DocumentCache:
             pass
         return entry
 
-    def store(self, url: str, final_url: str, body: bytes, headers: Mapping[str, str]) -> None:
+    def store(
+        self, url: str, final_url: str, body: bytes, headers: Mapping[str, str]
+    ) -> str | None:
         """Keeps the body of a complete 200 answer, when the answer allows it and
-        a later run can revalidate or trust it."""
+        a later run can revalidate or trust it; the body's SHA-256 when kept."""
         directives = _directives(headers)
         if "no-store" in directives:
-            return
-        self._keep(
+            return None
+        return self._keep(
             url,
             final_url,
             body,
@@ -210,11 +217,12 @@ class DocumentCache:
         etag: str | None,
         last_modified: str | None,
         max_age: float,
-    ) -> None:
+    ) -> str | None:
         if etag is None and last_modified is None and max_age <= 0:
-            return  # a later run could neither revalidate nor trust it
+            return None  # a later run could neither revalidate nor trust it
         if len(body) > self.max_bytes:
-            return
+            return None
+        digest = hashlib.sha256(body).hexdigest()
         header = {
             "key_url": url,
             "url": final_url,
@@ -222,11 +230,70 @@ class DocumentCache:
             "last_modified": last_modified,
             "fresh_until": time.time() + max_age if max_age > 0 else 0,
             "length": len(body),
-            "sha256": hashlib.sha256(body).hexdigest(),
+            "sha256": digest,
         }
-        self._write(self._path(url), MAGIC + json.dumps(header).encode() + b"\n", body)
+        kept = self._write(self._path(url), MAGIC + json.dumps(header).encode() + b"\n", body)
+        return digest if kept else None
 
-    def _write(self, path: str, header: bytes, body: bytes) -> None:
+    def _derived_path(self, url: str, name: str) -> str:
+        if not name.isidentifier():
+            raise ValueError(f"not a name for what is kept beside an entry: {name!r}")
+        return self._path(url) + "." + name
+
+    def has_derived(self, url: str, name: str) -> bool:
+        return os.path.isfile(self._derived_path(url, name))
+
+    def derived(self, url: str, name: str, digest: str) -> bytes | None:
+        """What was kept as ``name`` beside ``url``'s body whose SHA-256 is ``digest``;
+        None when nothing was, or it was made of another body or by another version."""
+        path = self._derived_path(url, name)
+        try:
+            fd = os.open(path, os.O_RDONLY | os.O_NOFOLLOW | os.O_CLOEXEC)
+        except OSError:
+            return None
+        try:
+            with os.fdopen(fd, "rb") as stream:
+                if not stat.S_ISREG(os.fstat(stream.fileno()).st_mode):
+                    raise ValueError("not a regular file")
+                if stream.readline() != DERIVED_MAGIC:
+                    raise ValueError("not a derived entry")
+                header = json.loads(stream.readline())
+                data = stream.read()
+            if (
+                header.get("key_url") != url
+                or len(data) != header.get("length")
+                or hashlib.sha256(data).hexdigest() != header.get("sha256")
+            ):
+                raise ValueError("length or digest differs")
+        except (OSError, ValueError, TypeError, AttributeError) as exc:
+            ABI_LOG(DEBUG, f"document cache: {name} of {url} dropped: {exc}")
+            self._remove(path)
+            return None
+        if header.get("body_sha256") != digest or header.get("version") != varkit.__version__:
+            return None  # of another body, or by another reader: made again
+        try:
+            os.utime(path)
+        except OSError:
+            pass
+        return data
+
+    def keep_derived(self, url: str, name: str, digest: str, data: bytes) -> None:
+        """Keeps ``data``, made of ``url``'s body whose SHA-256 is ``digest``."""
+        header = {
+            "key_url": url,
+            "body_sha256": digest,
+            "version": varkit.__version__,
+            "length": len(data),
+            "sha256": hashlib.sha256(data).hexdigest(),
+        }
+        if len(data) <= self.max_bytes:
+            self._write(
+                self._derived_path(url, name),
+                DERIVED_MAGIC + json.dumps(header).encode() + b"\n",
+                data,
+            )
+
+    def _write(self, path: str, header: bytes, body: bytes) -> bool:
         temporary = None
         try:
             fd, temporary = tempfile.mkstemp(dir=self.directory, prefix=".entry.")
@@ -237,11 +304,12 @@ class DocumentCache:
             temporary = None
         except OSError as exc:
             ABI_LOG(DEBUG, f"document cache: not kept ({exc})")
-            return
+            return False
         finally:
             if temporary is not None:
                 self._remove(temporary)
         self._trim(len(header) + len(body))
+        return True
 
     def _entries(self) -> list[tuple[float, int, str]]:
         found = []

@@ -74,14 +74,18 @@ class FetchError(requests.RequestException):
 
 
 class Fetched:
-    """A complete body and the URL it finally came from."""
+    """A complete body and the URL it finally came from; ``digest``: the body's
+    SHA-256 when the document cache holds this very body."""
 
-    __slots__ = ("content", "status_code", "url")
+    __slots__ = ("content", "digest", "status_code", "url")
 
-    def __init__(self, content: bytes, url: str, status_code: int) -> None:
+    def __init__(
+        self, content: bytes, url: str, status_code: int, digest: str | None = None
+    ) -> None:
         self.content = content
         self.url = url
         self.status_code = status_code
+        self.digest = digest
 
     @property
     def text(self) -> str:
@@ -401,14 +405,15 @@ def _get_once(
             run.revalidated[url] += 1
             if run.cache is not None:
                 run.cache.revalidated(url, kept, response.headers)
-            return Fetched(kept.body, kept.url, 200)
+            return Fetched(kept.body, kept.url, 200, kept.sha256)
         if response.status_code >= 400:
             response.raise_for_status()
         content = _read_capped(response, url, cap, deadline)
         final = response.url or url
+        digest = None
         if response.status_code == 200 and run.cache is not None:
-            run.cache.store(url, final, content, response.headers)
-        return Fetched(content, final, response.status_code)
+            digest = run.cache.store(url, final, content, response.headers)
+        return Fetched(content, final, response.status_code, digest)
 
 
 def _kept_entry(run: _Run, url: str, cap: int) -> doc_cache.Entry | None:
@@ -422,7 +427,7 @@ def _get(run: _Run, url: str, kind: str) -> Fetched:
     kept = _kept_entry(run, url, cap)
     if kept is not None and kept.fresh():
         run.fresh[url] += 1
-        return Fetched(kept.body, kept.url, 200)
+        return Fetched(kept.body, kept.url, 200, kept.sha256)
     run.check_up(url)
     deadline = time.monotonic() + deadline_seconds()
     last: BaseException | None = None
@@ -491,6 +496,35 @@ def parsed(url: str, kind: str, parse):  # type: ignore[no-untyped-def]
         if url in run.bodies:
             run.parsed[key] = value
         return value
+
+
+def derived(url: str, name: str, kind: str = "report") -> bytes | None:
+    """What a reader kept as ``name`` beside the cached body of ``url`` (see
+    :func:`keep_derived`), while that body is still the document: it is revalidated
+    (or fetched) as :func:`get_document` does. None when nothing usable is kept, or
+    the document could not be had (the reader then meets the same failure)."""
+    with _run_scope() as run:
+        cache = run.cache
+        if cache is None or not cache.has_derived(url, name):
+            return None
+        try:
+            fetched = get_document(url, kind)
+        except requests.RequestException:
+            return None
+        if fetched.digest is None:
+            return None
+        return cache.derived(url, name, fetched.digest)
+
+
+def keep_derived(url: str, name: str, data: bytes) -> None:
+    """Keeps ``data`` as ``name`` beside the cached body of ``url`` this run holds, for
+    later runs that are answered with the same body. Nothing is kept when the cache
+    does not hold this run's body."""
+    with _run_scope() as run:
+        cache = run.cache
+        fetched = run.bodies.get(url)
+        if cache is not None and fetched is not None and fetched.digest is not None:
+            cache.keep_derived(url, name, fetched.digest, data)
 
 
 def is_url(location: str) -> bool:

@@ -208,6 +208,7 @@ def changes_in_report(location: str) -> SymbolChanges:
     _memo[location] = (state, outcome)
     if isinstance(outcome, ReportUnavailable):
         raise outcome
+    tree_index.keep_changes(location, outcome)
     return outcome
 
 

@@ -8,6 +8,10 @@ it when the report is still the one indexed: for a local tree the file's size an
 time; for a remote one the size and ``Last-Modified`` a HEAD request answers. A
 report the index does not know, or one changed since, is read as without the index;
 so is every report when the index is missing, damaged or of another format.
+
+Without an index entry, a remote report's reading and changes are kept beside its
+body in the document cache (``keep_reading`` / ``keep_changes``): a later run that
+is answered 304 for the report takes them from there instead of parsing it again.
 """
 
 from __future__ import annotations
@@ -212,19 +216,55 @@ def _indexed(location: str) -> Optional[dict[str, Any]]:
     return entry if isinstance(entry, dict) else None
 
 
+def _made(convert: Any, stored: Any) -> Any:
+    try:
+        return convert(stored)
+    except (TypeError, ValueError, KeyError, AttributeError, IndexError):
+        return None
+
+
+def _recalled(location: str, field: str, convert: Any) -> Any:
+    """``convert`` of what a run kept as ``field`` beside the report's cached body,
+    once per run; None when nothing usable is kept."""
+    memo = fetch.run_memo("tree index")
+    if memo is None or not fetch.is_url(location):
+        return None
+    key = ("recalled", field, location)
+    if key not in memo:
+        data = fetch.derived(location, field)
+        memo[key] = None
+        if data is not None:
+            with contextlib.suppress(ValueError):
+                memo[key] = _made(convert, json.loads(data))
+    return memo[key]
+
+
 def _converted(location: str, field: str, convert: Any) -> Any:
-    """``convert(entry[field])`` of the report at ``location``'s index entry, made once
-    per run; None when the index does not answer for it or holds something else there."""
+    """``convert(entry[field])`` of the report at ``location``'s index entry (or of
+    what is kept beside its cached body), made once per run; None when neither
+    answers for it."""
     entry = _indexed(location)
     if entry is None:
-        return None
+        return _recalled(location, field, convert)
     made = "_" + field  # kept beside the stored form, in this run's copy of the index
     if made not in entry:
-        try:
-            entry[made] = convert(entry[field])
-        except (TypeError, ValueError, KeyError, AttributeError):
-            entry[made] = None
-    return entry[made]
+        entry[made] = _made(convert, entry[field])
+    return entry[made] if entry[made] is not None else _recalled(location, field, convert)
+
+
+def _keep(location: str, field: str, value: Any, convert: Any) -> None:
+    memo = fetch.run_memo("tree index")
+    if memo is None or not isinstance(location, str) or not fetch.is_url(location):
+        return
+    key = ("kept", field, location)
+    if key in memo:
+        return
+    memo[key] = True
+    try:
+        data = json.dumps(convert(value), separators=(",", ":")).encode()
+    except (TypeError, ValueError, KeyError, AttributeError, IndexError):
+        return
+    fetch.keep_derived(location, field, data)
 
 
 def indexed_reading(location: str) -> Optional[list[Any]]:
@@ -236,3 +276,14 @@ def indexed_reading(location: str) -> Optional[list[Any]]:
 def indexed_changes(location: str) -> Optional[dict[str, list[Any]]]:
     """What the verdicts' reasons need of the report at ``location``, from the index."""
     return _converted(location, "changes", _changes_in)  # type: ignore[no-any-return]
+
+
+def keep_reading(location: str, sections: list[Any]) -> None:
+    """Keeps the quiet reading of the remote report at ``location`` beside its
+    cached body, for a later run (nothing for a local report)."""
+    _keep(location, "sections", sections, _sections_out)
+
+
+def keep_changes(location: str, changes: dict[str, list[Any]]) -> None:
+    """Keeps the changes the verdicts' reasons name beside the report's cached body."""
+    _keep(location, "changes", changes, _changes_out)

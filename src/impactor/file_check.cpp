@@ -58,6 +58,10 @@ ReportReading read_report_silently(const Globals &g, const py::object &report_pa
             // needs no text either.
             py::tuple outcome = reader.attr("scan_report")(report_path, py::arg("quiet") = true);
             reading = {outcome[0], outcome[1], true};
+            if (reading.failure.is_none()) {
+                // Beside a remote report's cached body, for the next run's 304.
+                g.get("keep_reading")(report_path, reading.sections);
+            }
         } else {
             reading.sections = reader.attr("reportscan")(report_path);
         }

@@ -51,7 +51,7 @@ VARKIT_MODULE(impactor, m) {
                      "get_json_content_from_url", "get_belonged_rpm", "locate_library"});
     host::bind_from(m, "varkit.modtrace", {"get_pkgs_by_module_name", "get_modules_used_by"});
     host::bind_from(m, "varkit.symbols", {"report_symbols"});
-    host::bind_from(m, "varkit.tree_index", {"indexed_reading"});
+    host::bind_from(m, "varkit.tree_index", {"indexed_reading", "keep_reading"});
 
     // Report and document location.
     host::def(m, "get_xml_report_path", &impactor::get_xml_report_path, arg("libname"),
