@@ -120,16 +120,23 @@ test-inplace: inplace
 
 # The linters (pinned in the "lint" extra) into the venv.
 lint-deps: venv
-	$(PY) -m pip install -q ruff==0.17.6 clang-format==23.1.5 clang-tidy==23.1.4 mypy==2.4.1
+	$(PY) -m pip install -q ruff==0.17.6 clang-format==23.1.5 clang-tidy==23.1.4 mypy==2.4.1 \
+	  pre-commit==4.7.0 pre-commit-hooks==6.0.0
 
-# Style and types; the stub check runs against whichever varkit the venv imports
-# (installed by `make install`, or the in-place build with PYTHONPATH=python).
+# Hygiene of every tracked file, style and types, the stub check (against whichever
+# varkit the venv imports: installed by `make install`, or the in-place build with
+# PYTHONPATH=python), and clang-tidy over every translation unit (the tidy preset,
+# build/tidy: a finding fails the build; later runs check only what changed).
+HYGIENE_HOOKS := check-added-large-files check-merge-conflict end-of-file-fixer
 lint: install lint-deps
+	for hook in $(HYGIENE_HOOKS); do $(VENV)/bin/pre-commit run --all-files $$hook || exit 1; done
 	$(VENV)/bin/ruff check $(PY_SOURCES)
 	$(VENV)/bin/ruff format --check $(PY_SOURCES)
 	$(PY) -m mypy
 	$(VENV)/bin/clang-format --dry-run -Werror $(CXX_SOURCES)
 	$(PY) -m pytest -q -p no:cacheprovider tests/test_stubs.py
+	PATH=$(abspath $(VENV))/bin:$$PATH cmake --preset tidy
+	PATH=$(abspath $(VENV))/bin:$$PATH cmake --build --preset tidy
 
 clean:
 	rm -rf build python/varkit/*.so python/varkit/*/*.so python/varkit/*/*/*.so

@@ -103,22 +103,22 @@ def lay_out(files: list[str], target: Path) -> None:
 def result_tree(files: list[str], tree: Path) -> int:
     """A report for every required library found under /lib64; returns how many."""
     from _bench_reports import report_xml
-    from varkit import common
+    from varkit import elf, packages
 
     shutil.rmtree(tree, ignore_errors=True)
     (tree / "compat_reports").mkdir(parents=True)
     (tree / "summary.log").write_text("[]")
-    libraries = {lib for path in files for lib in common.find_req_libs(path)}
+    libraries = {lib for path in files for lib in elf.find_req_libs(path)}
     count = 0
     for lib in sorted(libraries):
         installed = "/lib64/" + lib
         if not os.path.exists(installed):
             continue
-        soname = common.get_soname_from_lib(installed) or lib
-        package = common.get_pkgname_by_libname(lib)
+        soname = elf.get_soname_from_lib(installed) or lib
+        package = packages.get_pkgname_by_libname(lib)
         directory = tree / "compat_reports" / package / soname / "1_to_2"
         directory.mkdir(parents=True, exist_ok=True)
-        facts = common._elf.read(os.fsencode(installed))
+        facts = elf._elf.read(os.fsencode(installed))
         if count == 0 or not facts:
             shutil.copy(LARGE_REPORT if count == 0 else REPORT, directory / "compat_report.xml")
         else:
@@ -176,11 +176,13 @@ def instrumented(module: Any, reader_attr: str, timer: Timer) -> Iterator[None]:
         setattr(reader, entry_point, original)
 
 
-def fresh_state(common: Any) -> None:
+def fresh_state() -> None:
     """Nothing known from an earlier run: ELF facts, report readings, symbol indexes."""
-    common._facts_cache.clear()
-    common._type_cache.clear()
-    common._changed_indexes = common._IndexMemo()
+    from varkit import elf, symbols
+
+    elf._facts_cache.clear()
+    elf._type_cache.clear()
+    symbols._changed_indexes = symbols._IndexMemo()
     sys.modules.pop("varkit.reportscan", None)
 
 
@@ -250,7 +252,7 @@ def inside(count: int, plain: bool) -> None:
     sys.path.insert(0, str(ROOT / "bench"))
     from _sax_floor import sax_floor_cpu
     from oracles import impactor_baseline, symbol_match_baseline
-    from varkit import common, impactor
+    from varkit import elf, impactor
 
     files = collect_elf(count, 4 << 20)
     directory = OUT / "files"
@@ -262,19 +264,19 @@ def inside(count: int, plain: bool) -> None:
     print(
         f"{len(files)} ELF files, {reports} required libraries with a report of their own "
         f"({sum(sizes) / 1e6:.1f} MB in all, the largest {max(sizes) / 1e6:.1f} MB); "
-        f"varkit from {Path(common.__file__).parent}"
+        f"varkit from {Path(elf.__file__).parent}"
     )
 
     floor_wall, floor_cpu = readelf_floor(checked)
     runs: dict[str, tuple[float, Timer, dict]] = {}
 
-    fresh_state(common)
+    fresh_state()
     impactor.reportscan = importlib.import_module("varkit.reportscan")
     runs["varkit"] = run(
         impactor.search_source_for_dest_dir, impactor, "reportscan", tree, directory
     )
 
-    fresh_state(common)
+    fresh_state()
     impactor.reportscan = importlib.import_module("varkit.reportscan")
     matching = impactor.find_symbols_in_file
     impactor.find_symbols_in_file = symbol_match_baseline.find_symbols_in_file
@@ -286,8 +288,8 @@ def inside(count: int, plain: bool) -> None:
         impactor.find_symbols_in_file = matching
 
     if plain:
-        fresh_state(common)
-        native_reader, common._elf = common._elf, None  # pyelftools reads every object
+        fresh_state()
+        native_reader, elf._elf = elf._elf, None  # pyelftools reads every object
         impactor_baseline.find_symbols_in_file = symbol_match_baseline.find_symbols_in_file
         try:
             runs["plain Python"] = run(
@@ -298,7 +300,7 @@ def inside(count: int, plain: bool) -> None:
                 directory,
             )
         finally:
-            common._elf = native_reader
+            elf._elf = native_reader
 
     for label, (elapsed, timer, _) in runs.items():
         describe(label, elapsed, timer, len(files))

@@ -59,7 +59,8 @@ class ShellSession:
             elif time.monotonic() - stable_since > 0.5:
                 break
             time.sleep(0.05)
-        line = next((row for row in last.splitlines() if row.startswith(PROMPT)), "")
+        # The last prompt: under load the previous case's line may not have been cleared yet.
+        line = next((row for row in reversed(last.splitlines()) if row.startswith(PROMPT)), "")
         # Clear the line for the next case (Ctrl-C gives a fresh prompt in every shell).
         self._tmux("send-keys", "-t", "main", "C-c")
         self._tmux("send-keys", "-t", "main", "-l", "clear")

@@ -2,6 +2,7 @@
 late binding at call time, a fresh import re-binds."""
 
 import importlib
+import pathlib
 import sys
 import types
 
@@ -103,3 +104,42 @@ def test_module_lives_where_its_dotted_name_says():
     assert cmdline.__name__ == "varkit.cmdline"
     assert cmdline.conf is varkit.conf
     assert cmdline.__file__.endswith(".so")
+
+
+class StandInFetch:
+    """Stands for varkit.fetch: answers every document from memory, records the asks."""
+
+    def __init__(self, documents):
+        self.documents = documents
+        self.asked = []
+
+    def get_bytes(self, url, kind):
+        self.asked.append((url, kind))
+        return self.documents[url]
+
+    def get_document(self, url, kind):
+        self.asked.append((url, kind))
+        body = self.documents[url]
+        return types.SimpleNamespace(raise_for_status=lambda: None, text=body.decode())
+
+    def run_token(self):
+        return 0
+
+
+def test_documents_are_fetched_through_the_fetch_bound_at_call_time(monkeypatch):
+    from varkit import fetch, impactor, reportscan
+
+    assert reportscan.fetch is fetch and impactor.fetch is fetch
+    report_url, exec_url = "http://stand.in/compat_report.xml", "http://stand.in/exec.json"
+    local_report = pathlib.Path(__file__).parent / "data/reportscan/reports/libqueue.xml"
+    stand_in = StandInFetch(
+        {
+            report_url: local_report.read_bytes(),
+            exec_url: b'{"/usr/bin/x": {"--help": {"change_type": "UNCHANGED"}}}',
+        }
+    )
+    monkeypatch.setattr(reportscan, "fetch", stand_in)
+    monkeypatch.setattr(impactor, "fetch", stand_in)
+    assert reportscan.reportscan(report_url) == reportscan.reportscan(str(local_report))
+    assert impactor.check_exec_outcome("/bin/true", exec_url) == ([], None)
+    assert stand_in.asked == [(report_url, "report"), (exec_url, "json")]

@@ -242,7 +242,7 @@ def test_a_report_written_as_html_is_not_a_pass(tmp_path):
     shutil.copytree(RESULTS, results)
     libc = next(p for p in dynamic_programs(1))
     # a library directory for libc whose report was written without -xml
-    from varkit.common import get_pkgname_by_libname
+    from varkit.packages import get_pkgname_by_libname
 
     package = get_pkgname_by_libname("libc.so.6")
     report_dir = results / "compat_reports" / package / "libc.so.6" / "1_to_2"
@@ -480,7 +480,7 @@ def test_a_file_whose_check_outlasts_its_time_is_not_checked_and_the_run_goes_on
     import threading
     from functools import partial
 
-    from varkit.common import get_pkgname_by_libname
+    from varkit.packages import get_pkgname_by_libname
 
     tree = tmp_path / "results"
     shutil.copytree(RESULTS, tree)
@@ -545,7 +545,7 @@ def _conf(tmp_path, tree):
 def test_a_report_directory_that_is_a_bad_link_is_not_checked(tmp_path, link):
     tree = tmp_path / "results"
     shutil.copytree(RESULTS, tree)
-    from varkit.common import get_pkgname_by_libname
+    from varkit.packages import get_pkgname_by_libname
 
     package = get_pkgname_by_libname("libc.so.6")
     directory = tree / "compat_reports" / package / "libc.so.6"

@@ -14,7 +14,7 @@ import requests
 
 import varkit
 from _local_server import LocalServer
-from varkit import common, conf, fetch
+from varkit import conf, fetch, urls
 
 BODY = b'[{"changed": ["x"]}]'
 # 10 MiB of zeros compresses to about 10 KiB; sent 100 times it inflates to 1 GiB.
@@ -146,7 +146,7 @@ def test_a_document_that_cannot_be_had_raises_naming_its_url(
     rss_before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
     started = time.monotonic()
     with pytest.raises(fetch.FetchError) as caught:
-        common.get_remote_json(server.url)
+        urls.get_remote_json(server.url)
     assert time.monotonic() - started < short_deadline + 2
     assert caught.value.url == server.url and str(caught.value)
     # The cap is 64 MiB: the peak grows by no more than a few times that.
@@ -157,17 +157,17 @@ def test_a_document_that_cannot_be_had_raises_naming_its_url(
 @pytest.mark.parametrize("behaviour", [_flaky, _reset_then_ok], ids=["503-twice", "reset-once"])
 def test_transient_failures_are_retried(serve, behaviour) -> None:
     server = serve(behaviour)
-    assert common.get_remote_json(server.url) == [{"changed": ["x"]}]
+    assert urls.get_remote_json(server.url) == [{"changed": ["x"]}]
 
 
 @pytest.mark.parametrize("status", [404, 410])
 def test_a_missing_document_is_not_a_fetch_failure(serve, status) -> None:
     server = serve(_status(status))
     with pytest.raises(requests.HTTPError) as caught:
-        common.get_remote_json(server.url)
+        urls.get_remote_json(server.url)
     assert not isinstance(caught.value, fetch.FetchError)
-    assert common.get_directory_list(server.url.rsplit("/", 1)[0] + "/") == []
-    assert common.is_url_reachable(server.url) is False
+    assert urls.get_directory_list(server.url.rsplit("/", 1)[0] + "/") == []
+    assert urls.is_url_reachable(server.url) is False
 
 
 @pytest.mark.parametrize("status", [500, 503])
@@ -175,12 +175,12 @@ def test_a_failed_listing_or_probe_is_never_no_report(serve, status) -> None:
     server = serve(_status(status))
     listing = server.url.rsplit("/", 1)[0] + "/"
     with fetch.fetch_run(), pytest.raises(fetch.FetchError):
-        common.get_directory_list(listing)
+        urls.get_directory_list(listing)
     with fetch.fetch_run(), pytest.raises(fetch.FetchError):
-        common.is_url_reachable(server.url)
+        urls.is_url_reachable(server.url)
     # A caller outside a run keeps the plain answers.
-    assert common.get_directory_list(listing) == []
-    assert common.is_url_reachable(server.url) is False
+    assert urls.get_directory_list(listing) == []
+    assert urls.is_url_reachable(server.url) is False
 
 
 def test_requests_name_varkit_and_take_gzip(serve) -> None:
@@ -196,7 +196,7 @@ def test_requests_name_varkit_and_take_gzip(serve) -> None:
         handler.wfile.write(body)
 
     server = serve(gzipped)
-    assert common.get_remote_json(server.url) == [{"changed": ["x"]}]
+    assert urls.get_remote_json(server.url) == [{"changed": ["x"]}]
     agent, encodings = seen[0]
     assert agent == f"varkit/{varkit.__version__}"
     assert "gzip" in [part.strip() for part in encodings.split(",")]
@@ -206,10 +206,10 @@ def test_one_get_per_document_per_run_and_none_kept_after(serve) -> None:
     server = serve(lambda handler, count: _ok(handler))
     with fetch.fetch_run() as run:
         for _ in range(5):
-            assert common.get_remote_json(server.url) == [{"changed": ["x"]}]
-            common.get_json_content_from_url(server.url)
+            assert urls.get_remote_json(server.url) == [{"changed": ["x"]}]
+            urls.get_json_content_from_url(server.url)
         assert run.gets[server.url] == 1
-    common.get_remote_json(server.url)
+    urls.get_remote_json(server.url)
     assert server.count == 2
 
 

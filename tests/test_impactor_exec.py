@@ -127,15 +127,20 @@ def test_guarded_failures_print_one_line(impactor, remote, tmp_path, capsys, cas
 
 
 @pytest.mark.parametrize("case", ["found", "not json", "refused"])
-def test_the_failure_comes_back_with_the_answer(impactor, remote, tmp_path, capsys, case):
+def test_the_failure_comes_back_with_the_answer(
+    impactor, remote, tmp_path, capsys, monkeypatch, case
+):
     remote.write(
         "exec_diff_report.json",
         "not json" if case == "not json" else json.dumps(changed("/bin/ls")),
     )
     url = "http://127.0.0.1:1/r.json" if case == "refused" else remote.url + "exec_diff_report.json"
     (tmp_path / "f").write_text("ls\n")
+    monkeypatch.setattr(impactor, "last_exec_failure", "untouched")
     affected, failure = impactor.check_exec_outcome(str(tmp_path / "f"), url)
-    assert impactor.last_exec_failure == failure  # the module attribute says the same
+    assert impactor.last_exec_failure == "untouched"  # the value is the answer's alone
+    assert impactor.check_exec_affected(str(tmp_path / "f"), url) == affected
+    assert impactor.last_exec_failure == failure  # the named check records the same
     if case == "found":
         assert [name for name, _ in affected] == ["ls"] and failure is None
     else:

@@ -6,7 +6,7 @@ import types
 import pytest
 
 from varkit import impactor
-from varkit.common import FileType
+from varkit.elf import FileType
 
 
 class Siblings:
@@ -194,6 +194,24 @@ def test_executable_check(monkeypatch, report, found, passed):
     ok, d = check("EXEC")
     assert ok is passed
     assert d.get("affected_exec_list") == (None if report is None else found)
+
+
+@pytest.mark.parametrize("records", [True, False])
+def test_a_substituted_executable_check_reports_its_own_failure_only(monkeypatch, records):
+    Siblings(monkeypatch)
+    report = "http://r/exec_diff_report.json"
+    monkeypatch.setattr(impactor, "get_exec_report_path", lambda search, d: report)
+    monkeypatch.setattr(impactor, "last_exec_failure", {"error": "an earlier file's"})
+
+    def substitute(local_file, location):
+        if records:
+            impactor.last_exec_failure = {"location": location, "error": "cut off"}
+        return []
+
+    monkeypatch.setattr(impactor, "check_exec_affected", substitute)
+    ok, d = check("EXEC")
+    assert ok is True
+    assert d.get("exec_check_failed") == ([[report, "cut off"]] if records else None)
 
 
 def test_python_check_collects_changed_functions(monkeypatch):

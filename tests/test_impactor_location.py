@@ -263,13 +263,23 @@ def test_parameters_can_be_named(impactor, log, capsys, name, kwargs, expected):
 def test_import_binds_the_siblings_present_then(impactor, monkeypatch):
     import varkit.common
 
+    def common_with(**names):
+        stand_in = types.ModuleType("varkit.common")
+        stand_in.__dict__.update(
+            {name: getattr(varkit.common, name) for name in varkit.common.__all__}
+        )
+        stand_in.__dict__.update(names)
+        return stand_in
+
+    without = common_with()
+    del without.get_directory_list
+    monkeypatch.setitem(sys.modules, "varkit.common", without)
     monkeypatch.delitem(sys.modules, "varkit.impactor")
-    monkeypatch.delattr(varkit.common, "get_directory_list")
     with pytest.raises(ImportError):
         load_impactor()
     monkeypatch.undo()
     sentinel = lambda url: ["fresh"]  # noqa: E731
-    monkeypatch.setattr(varkit.common, "get_directory_list", sentinel)
+    monkeypatch.setitem(sys.modules, "varkit.common", common_with(get_directory_list=sentinel))
     monkeypatch.delitem(sys.modules, "varkit.impactor")
     fresh = load_impactor()
     assert fresh is not impactor and fresh.get_directory_list is sentinel

@@ -1,4 +1,4 @@
-"""The changed-symbol index of varkit.common against the per-call matching it
+"""The changed-symbol index of varkit.symbols against the per-call matching it
 replaced (tests/oracles/symbol_match_baseline.py): the same matches, records
 and printed tables for any report names and imports."""
 
@@ -7,7 +7,7 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 from oracles import symbol_match_baseline as oracle
-from varkit import common
+from varkit import elf, symbols
 
 # A small space of names, so that report and file names meet often.
 scopes = st.sampled_from(["3Foo", "3Foo", "3Foo3Bar", "2x*", "3q@r"])
@@ -42,7 +42,7 @@ def imports(draw):
         return {"set": set, "frozenset": frozenset, "list": list}[kind](names)
     names = draw(st.lists(st.one_of(bases, spelled), max_size=10))
     tagged = draw(st.lists(st.sampled_from(names), unique=True)) if names else []
-    return common.ImportedSymbols(
+    return elf.ImportedSymbols(
         names,
         {
             name: frozenset(
@@ -70,8 +70,8 @@ def test_index_matches_the_per_call_matching(reports, files):
         for report_names in reports:
             for symbol_list in files:
                 expected = oracle.match_symbols(report_names, symbol_list)
-                assert common.match_symbols(report_names, symbol_list) == expected
-                assert _run(common, set(report_names) - {None}, symbol_list) == _run(
+                assert symbols.match_symbols(report_names, symbol_list) == expected
+                assert _run(symbols, set(report_names) - {None}, symbol_list) == _run(
                     oracle, set(report_names) - {None}, symbol_list
                 )
 
@@ -79,26 +79,26 @@ def test_index_matches_the_per_call_matching(reports, files):
 @given(changed, imports())
 @settings(max_examples=200, deadline=None)
 def test_a_small_memo_stays_bounded_and_right(report_names, symbol_list):
-    memo = common._IndexMemo(max_entries=2, max_names=40)
-    saved, common._changed_indexes = common._changed_indexes, memo
+    memo = symbols._IndexMemo(max_entries=2, max_names=40)
+    saved, symbols._changed_indexes = symbols._changed_indexes, memo
     try:
         for extra in ([], ["pick"], ["other@V1"], ["_ZN3FooC1Ev"], []):
             names = report_names + extra
-            assert common.match_symbols(names, symbol_list) == oracle.match_symbols(
+            assert symbols.match_symbols(names, symbol_list) == oracle.match_symbols(
                 names, symbol_list
             )
             assert len(memo._entries) <= 2
             assert memo._names == sum(index.size for index in memo._entries.values()) <= 40
     finally:
-        common._changed_indexes = saved
+        symbols._changed_indexes = saved
 
 
 def test_report_names_that_are_not_hashable():
     # Only strings are names; anything else among them is passed over, as before.
     names = ["pick@@V1", ["not", "a", "name"], "_ZN3FooC1Ev"]
-    used = common.ImportedSymbols({"pick", "_ZN3FooC2Ev"}, {"pick": frozenset({"V1"})})
+    used = elf.ImportedSymbols({"pick", "_ZN3FooC2Ev"}, {"pick": frozenset({"V1"})})
     assert (
-        common.match_symbols(names, used)
+        symbols.match_symbols(names, used)
         == oracle.match_symbols(names, used)
         == [("_ZN3FooC1Ev", "_ZN3FooC2Ev", "ctor-dtor-variant"), ("pick@@V1", "pick@V1", "version")]
     )

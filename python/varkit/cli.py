@@ -415,13 +415,13 @@ def in_path_order(library: list[FileRecord], kinds: Sequence[str]) -> list[FileR
 
 def judge_all(result: CheckResult, remote: bool) -> list[str]:
     """Gives every per-file map its verdict; the verdict names in order."""
-    from varkit import common
+    from varkit import elf
 
     for file_map in result["library"]:
         path = file_map.get("dest_file")
         typed = isinstance(path, str) and not verdicts.blocked(file_map)
         try:
-            file_type = common.get_file_type(path) if typed and path is not None else None
+            file_type = elf.get_file_type(path) if typed and path is not None else None
         except OSError:  # an object that could not be read: its check said so already
             file_type = None
         judged = verdicts.judge(file_map, file_map.get("check_type", ""), remote, file_type)
@@ -442,11 +442,11 @@ def _usage_error(message: str) -> int:
 def _location_problem(location: str, remote: bool) -> Optional[str]:
     import requests
 
-    from varkit import common
+    from varkit import urls
 
     if remote:
         try:
-            reachable = common.is_url_reachable(location)
+            reachable = urls.is_url_reachable(location)
         except requests.RequestException as exc:
             # The tree may well be there: go on, and every file that needs it
             # says it was not checked, and why.

@@ -516,7 +516,7 @@ def _dependency_facts(elf: ELFFile) -> _LinkFacts:
     return elf.elfclass, elf.header["e_machine"], needed, rpath, runpath
 
 
-def _dependency_facts_of(path: Any) -> _LinkFacts | None:
+def dependency_facts_of(path: Any) -> _LinkFacts | None:
     """(ELF class, machine, DT_NEEDED, DT_RPATH, DT_RUNPATH) of ``path``, or None."""
     link = _facts(path).link
     if link is None:
@@ -559,7 +559,7 @@ def _search_directories(facts: _LinkFacts | None, requester: Any) -> list[str]:
     return list(libpath.search_dirs(facts[3], facts[4], origin, facts[0], facts[1]))
 
 
-def _run_memo(name: str) -> dict[object, object] | None:
+def run_memo(name: str) -> dict[object, object] | None:
     """The current run's memo ``name`` (varkit.fetch), when a run is open."""
     fetch = sys.modules.get("varkit.fetch")
     return fetch.run_memo(name) if fetch is not None else None
@@ -567,8 +567,8 @@ def _run_memo(name: str) -> dict[object, object] | None:
 
 def locate_library(name: str, requester: Any = None) -> str:
     """Path of the library ``name`` as the loader would find it for ``requester``, or ""."""
-    facts = _dependency_facts_of(requester) if isinstance(requester, str) and requester else None
-    memo = _run_memo("located libraries")
+    facts = dependency_facts_of(requester) if isinstance(requester, str) and requester else None
+    memo = run_memo("located libraries")
     if memo is None or not isinstance(name, str) or not name or "/" in name or name in (".", ".."):
         return next(_library_candidates(name, facts, requester), "")
     # Within a run the answer depends only on where the loader looks and for what.
@@ -583,7 +583,7 @@ def locate_library(name: str, requester: Any = None) -> str:
 def unloadable_copies(name: str, requester: str) -> list[str]:
     """Copies of ``name`` where the loader looks for it for the ELF file
     ``requester`` that it passes over: of another ELF class or machine."""
-    facts = _dependency_facts_of(requester)
+    facts = dependency_facts_of(requester)
     if facts is None or not isinstance(name, str) or not name or "/" in name:
         return []
     copies: list[str] = []

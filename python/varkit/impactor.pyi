@@ -2,37 +2,33 @@
 
 from typing import Any, Dict, List, Optional, Tuple
 
-from varkit.record import CheckResult, FileRecord
+from varkit.record import CheckResult, ExecFailure, FileRecord
 
-_ResultMap = FileRecord
-_ExecFailure = Dict[str, Any]  # {"location", "local_file", "error"}
-
-last_exec_failure: Optional[
-    _ExecFailure
-]  # why the last check_exec_affected() answered [] after a failure
+# why the last check_exec_affected() answered [] after a failure (None: it did not fail)
+last_exec_failure: Optional[ExecFailure]
 
 def get_xml_report_path(
-    libname: str, search_local_or_url: str, library_dict: _ResultMap
+    libname: str, search_local_or_url: str, library_dict: FileRecord
 ) -> Optional[str]: ...
 def get_log_report_path(
-    libname: str, search_local_or_url: str, library_dict: _ResultMap, log_name: str
+    libname: str, search_local_or_url: str, library_dict: FileRecord, log_name: str
 ) -> Optional[str]: ...
-def get_exec_report_path(search_local_or_url: str, exec_dict: _ResultMap) -> Optional[str]: ...
+def get_exec_report_path(search_local_or_url: str, exec_dict: FileRecord) -> Optional[str]: ...
 def check_exec_affected(local_file: str, exec_report_path: str) -> List[Tuple[str, str]]: ...
 def check_exec_outcome(
     local_file: str, exec_report_path: str
-) -> Tuple[List[Tuple[str, str]], Optional[_ExecFailure]]: ...
+) -> Tuple[List[Tuple[str, str]], Optional[ExecFailure]]: ...
 def get_removed_symbols_from_summary(
-    summary_path: Optional[str], library_name: str, library_dict: _ResultMap
+    summary_path: Optional[str], library_name: str, library_dict: FileRecord
 ) -> Tuple[Any, bool]: ...
 def get_py_api_diff(
-    rpm: str, search_local_or_url: str, library_dict: _ResultMap
+    rpm: str, search_local_or_url: str, library_dict: FileRecord
 ) -> Optional[Dict[str, Any]]: ...
-def check_php_file_compat(php_file: str, php_dict: _ResultMap) -> bool: ...
-def get_rpm_conf_diff(url: str, rpmname: str, library_dict: _ResultMap) -> Any: ...
+def check_php_file_compat(php_file: str, php_dict: FileRecord) -> bool: ...
+def get_rpm_conf_diff(url: str, rpmname: str, library_dict: FileRecord) -> Any: ...
 def get_confdiff_list(confdiff_path: Optional[str], rpmname: str) -> Any: ...
 def search_source_for_dest_file(
-    search_local_or_url: str, search_dest_file: str, library_dict: _ResultMap, check_type: str
+    search_local_or_url: str, search_dest_file: str, library_dict: FileRecord, check_type: str
 ) -> bool: ...
 def search_source_for_dest_dir(
     search_local: str, check_local_dir: str, result: CheckResult, check_type: str

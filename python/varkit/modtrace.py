@@ -96,7 +96,7 @@ def get_pkgs_by_module_name(names: Iterable[str]) -> dict[str, list[str]]:
     installed Python distributions that provide it.  Modules nobody
     provides are left out.
     """
-    from varkit.common import get_belonged_rpm
+    from varkit.packages import get_belonged_rpm
 
     wanted = [n for n in dict.fromkeys(names) if isinstance(n, str) and n]
     result: dict[str, list[str]] = {}

@@ -14,7 +14,7 @@ import shutil
 import subprocess
 
 from varkit import libpath
-from varkit.elf import _dependency_facts_of, _run_memo, locate_library
+from varkit.elf import dependency_facts_of, locate_library, run_memo
 from varkit.logger import ABI_LOG
 
 __all__ = [
@@ -112,7 +112,7 @@ class _OwnershipIndex:
     def owner(self, path: str) -> str:
         if self.failure:
             raise PackageDatabaseError(self.failure)
-        memo = _run_memo("package owners")
+        memo = run_memo("package owners")
         key = (id(self), path)
         if memo is not None and key in memo:
             return str(memo[key])
@@ -253,7 +253,7 @@ def find_reqed_rpms(path: str) -> list[str] | None:
     database.  Libraries are looked up as the dynamic loader would (see
     varkit.libpath), keeping only objects of the file's own class and machine.
     """
-    facts = _dependency_facts_of(path)
+    facts = dependency_facts_of(path)
     if facts is None:
         return None
     index = _get_ownership_index()

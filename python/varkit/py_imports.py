@@ -33,14 +33,14 @@ def _resolvable(module: str, script: str) -> bool:
 
 
 def _document_for(module: str, location: str) -> Optional[str]:
-    from varkit import common, conf
+    from varkit import conf, urls
 
     stem = str(getattr(conf, "py_api_diff", "py_api_diff.json")).split(".")[0]
     for pattern in _PACKAGE_NAMES:
         name = f"{pattern.format(module)}_{stem}.json"
-        if common.is_valid_url(location):
+        if urls.is_valid_url(location):
             candidate = location.rstrip("/") + "/" + name
-            if common.is_url_reachable(candidate):
+            if urls.is_url_reachable(candidate):
                 return candidate
         else:
             candidate = os.path.join(location, name)
@@ -52,11 +52,11 @@ def _document_for(module: str, location: str) -> Optional[str]:
 def record_unresolved(location: Any, path: Any, file_map: Any) -> None:
     """Adds [module, document or None] for each import of the Python script
     ``path`` that cannot be resolved here."""
-    from varkit import common, modtrace
+    from varkit import elf, modtrace
 
     if not isinstance(path, str) or not isinstance(location, str) or not isinstance(file_map, dict):
         return
-    if common.get_file_type(path).name != "PYTHON_FILE":
+    if elf.get_file_type(path).name != "PYTHON_FILE":
         return
     found = [
         [module, _document_for(module, location)]

@@ -52,6 +52,22 @@ class SonameChange(TypedDict):
     new: str
 
 
+class ReportFailure(TypedDict):
+    """Why a report reading came back empty (varkit.reportscan's failure record)."""
+
+    xml_path_or_url: str
+    message: str  # what was logged
+    error: str
+
+
+class ExecFailure(TypedDict):
+    """Why the executable check answered [] (varkit.impactor's failure record)."""
+
+    location: str  # the executable-diff report
+    local_file: str
+    error: str
+
+
 class PythonFunctionUse(TypedDict):
     package: str
     function: str
@@ -120,7 +136,7 @@ COMMAND_KEYS = frozenset(
         "notes",
     }
 )
-# Keys the helpers written in Python add (varkit.common, varkit.surfacediff).
+# Keys the helpers written in Python add (varkit.urls, elf, packages, symbols and surfacediff).
 WRITTEN_BY_HELPERS = frozenset({"affected_symbols", "symbol_matches", "py_affected_functions"})
 ALL_KEYS = frozenset(FileRecord.__annotations__)
 WRITTEN_BY_THE_CHECK = ALL_KEYS - COMMAND_KEYS - WRITTEN_BY_HELPERS

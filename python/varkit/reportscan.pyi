@@ -1,12 +1,14 @@
 """varkit.reportscan: the ABI report reader (C++ extension module)."""
 
 import sys as sys
-from typing import Any, List, Optional, Set, Tuple, TypedDict
+from typing import List, Optional, Set, Tuple, TypedDict
 
 import requests as requests
 from lxml import etree as etree
 
+from varkit import fetch as fetch
 from varkit.logger import ABI_LOG as ABI_LOG
+from varkit.record import ReportFailure
 
 class _HeaderRecord(TypedDict):
     header_name: Optional[str]
@@ -15,10 +17,10 @@ class _HeaderRecord(TypedDict):
 _SectionResult = List[_HeaderRecord]
 
 xml_path: str  # bound only by the main program (_main)
-# the failure of the last reportscan() call ({"xml_path_or_url", "message", "error"}): what
-# it logged, or a document holding no report element (not logged); None before the first
-# call and after a call that read a report
-last_failure: Optional[dict[str, Any]]
+# the failure of the last reportscan() call: what it logged, or a document holding no
+# report element (not logged); None before the first call and after a call that read a
+# report
+last_failure: Optional[ReportFailure]
 
 def reportscan(xml_path_or_url: str) -> List[_SectionResult]: ...
 
@@ -28,7 +30,7 @@ def reportscan(xml_path_or_url: str) -> List[_SectionResult]: ...
 # the same (shared, not to be changed) object at each call
 def scan_report(
     xml_path_or_url: str, quiet: bool = False
-) -> Tuple[List[_SectionResult], Optional[dict[str, Any]]]: ...
+) -> Tuple[List[_SectionResult], Optional[ReportFailure]]: ...
 
 class _MemoStats(TypedDict):
     readings: int

@@ -200,7 +200,7 @@ def _blocking_reasons(entry: FileRecord, verdict: Verdict) -> None:
 
 
 def judge(entry: FileRecord, check_type: str, remote: bool, file_type: Optional[Any]) -> Verdict:
-    """The verdict on one per-file result map of the given check kind."""
+    """The verdict on one per-file record of the given check kind."""
     verdict = Verdict()
     _blocking_reasons(entry, verdict)
     if blocked(entry):

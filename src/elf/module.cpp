@@ -2,6 +2,7 @@
 #include "elf_reader.hpp"
 
 #include <pybind11/pybind11.h>
+#include <varkit/host/fd.hpp>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -16,21 +17,7 @@ namespace py = pybind11;
 namespace varkit::elf {
 namespace {
 
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
+using host::Fd;
 
 class Mapping {
 public:

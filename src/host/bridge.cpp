@@ -1,5 +1,6 @@
 #include "varkit/host/globals.hpp"
 #include "varkit/host/module.hpp"
+#include "varkit/host/values.hpp"
 
 #include <string>
 
@@ -42,6 +43,10 @@ py::object Globals::get(const char *name) const {
 }
 
 py::object Globals::conf(const char *attribute) const { return get("conf").attr(attribute); }
+
+py::object Globals::builtin(const char *name) const {
+    return dict_.contains(name) ? get(name) : host::builtin(name);
+}
 
 bool Globals::is_native(const char *name) const {
     PyObject *natives = PyDict_GetItemString(dict_.ptr(), kNativesKey);

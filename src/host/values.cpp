@@ -21,4 +21,6 @@ bool equals(py::handle a, py::handle b) {
     return result != 0;
 }
 
+py::object builtin(const char *name) { return py::module_::import("builtins").attr(name); }
+
 }  // namespace varkit::host

@@ -1,7 +1,7 @@
 #include "conf_diff.hpp"
 
 #include "facilities.hpp"
-#include "result_map.hpp"
+#include "file_record.hpp"
 
 namespace varkit::impactor {
 

@@ -38,7 +38,7 @@ void prune_pseudo_filesystems(py::handle subdirectories) {
 bool search_source_for_dest_dir(const Globals &g, py::object search_local,
                                 py::object check_local_dir, py::object result,
                                 py::object check_type) {
-    const FetchRun run;  // one fetch of each document for the whole call
+    const FetchRun run(g);  // one fetch of each document for the whole call
     py::object os_path = g.get("os").attr("path");
     py::object top = os_path.attr("abspath")(check_local_dir);
     bool compat = true;
@@ -60,7 +60,7 @@ bool search_source_for_dest_dir(const Globals &g, py::object search_local,
 
 bool use_local_result_check_local(const Globals &g, py::object search_local, py::object check_local,
                                   py::object result, py::object check_type) {
-    const FetchRun run;  // one fetch of each document for the whole call
+    const FetchRun run(g);  // one fetch of each document for the whole call
     if (!truthy(search_local)) {
         search_local = g.conf("default_compat_search_dir");
     }
@@ -88,7 +88,7 @@ bool use_local_result_check_local(const Globals &g, py::object search_local, py:
 bool use_remote_result_check_local(const Globals &g, py::object search_remote,
                                    py::object check_local, py::object result,
                                    py::object check_type) {
-    const FetchRun run;  // one fetch of each document for the whole call
+    const FetchRun run(g);  // one fetch of each document for the whole call
     if (!truthy(g.get("is_valid_url")(search_remote))) {
         log(g, 0,
             concat(py::str("Search remote data for checking "), check_local, py::str(" failed. "),

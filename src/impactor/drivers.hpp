@@ -1,5 +1,5 @@
 // The check drivers: walk the user's files, run the per-file check on each
-// with a fresh result map, gather the maps and reduce the answers to one.
+// with a fresh per-file record, gather the records and reduce the answers to one.
 #pragma once
 
 #include <pybind11/pybind11.h>

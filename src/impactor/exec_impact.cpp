@@ -33,7 +33,7 @@ py::object fetch(const Globals &g, const py::object &url) {
     py::object get = requests.attr("get");
     py::object api = py::getattr(requests, "api", py::none());
     if (!api.is_none() && get.is(py::getattr(api, "get", py::none()))) {
-        return py::module_::import("varkit.fetch").attr("get_document")(url, "json");
+        return g.get("fetch").attr("get_document")(url, "json");
     }
     return get(url);
 }
@@ -265,13 +265,11 @@ ExecCheck check_exec(const Globals &g, py::object local_file, py::object exec_re
         outcome.affected = scan(g, local_file, exec_report_path);
     } catch (py::error_already_set &error) {
         if (!is_guarded_failure(g, error)) {
-            g.dict()[kLastExecFailure] = py::none();
             throw;
         }
         // The empty answer alone would read as "not affected": say why it is empty.
         outcome.failure = caught_failure(error, local_file, exec_report_path);
     }
-    g.dict()[kLastExecFailure] = outcome.failure;
     return outcome;
 }
 
@@ -282,7 +280,10 @@ py::tuple check_exec_outcome(const Globals &g, py::object local_file, py::object
 
 py::object check_exec_affected(const Globals &g, py::object local_file,
                                py::object exec_report_path) {
-    return check_exec(g, std::move(local_file), std::move(exec_report_path)).affected;
+    g.dict()[kLastExecFailure] = py::none();  // what stays when the call raises
+    ExecCheck outcome = check_exec(g, std::move(local_file), std::move(exec_report_path));
+    g.dict()[kLastExecFailure] = outcome.failure;
+    return outcome.affected;
 }
 
 }  // namespace varkit::impactor

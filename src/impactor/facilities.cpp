@@ -26,15 +26,8 @@ bool is_url_reachable(const Globals &g, py::handle location) {
     return truthy(g.get("is_url_reachable")(location));
 }
 
-py::object builtin(const Globals &g, const char *name) {
-    if (g.dict().contains(name)) {
-        return g.get(name);
-    }
-    return py::module_::import("builtins").attr(name);
-}
-
 py::object open_text(const Globals &g, py::handle path, const char *mode, const char *errors) {
-    py::object open = builtin(g, "open");
+    py::object open = g.builtin("open");
     if (mode[0] == 'r') {
         // Opening a FIFO for reading waits for a writer that may never come, and a
         // device never ends: a document is read only when it is a regular file.
@@ -69,9 +62,8 @@ void OpenFile::close() {
     file_.attr("close")();
 }
 
-FetchRun::FetchRun()
-    : scope_(py::module_::import("varkit.fetch")
-                 .attr("fetch_run")(py::arg("faults_surface") = false)) {
+FetchRun::FetchRun(const Globals &g)
+    : scope_(g.get("fetch").attr("fetch_run")(py::arg("faults_surface") = false)) {
     py::type::of(scope_).attr("__enter__")(scope_);
 }
 

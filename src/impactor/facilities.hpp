@@ -45,9 +45,6 @@ py::object path_join(const Globals &g, py::handle head, py::handle tail);      /
 py::object url_join(const Globals &g, py::handle base, py::handle reference);  // urljoin
 bool is_url_reachable(const Globals &g, py::handle location);
 
-// A builtin as module code would see it: a module-level binding wins.
-py::object builtin(const Globals &g, const char *name);
-
 // open(path, mode, encoding="utf-8"[, errors=errors]) through the host.
 py::object open_text(const Globals &g, py::handle path, const char *mode,
                      const char *errors = nullptr);
@@ -74,7 +71,7 @@ private:
 // answers to faults).
 class FetchRun {
 public:
-    FetchRun();
+    explicit FetchRun(const Globals &g);
     FetchRun(const FetchRun &) = delete;
     FetchRun &operator=(const FetchRun &) = delete;
     ~FetchRun();

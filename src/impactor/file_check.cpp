@@ -2,8 +2,8 @@
 
 #include "exec_impact.hpp"
 #include "facilities.hpp"
+#include "file_record.hpp"
 #include "record_keys.hpp"
-#include "result_map.hpp"
 
 namespace varkit::impactor {
 
@@ -265,9 +265,16 @@ bool check_executables(const Globals &g, const py::object &search, const py::obj
         affected = outcome.affected;
         failure = outcome.failure;
     } else {
-        g.dict()[kLastExecFailure] = py::none();  // a substituted check leaves no stale record
+        // A failure the substituted check recorded in this call: one recorded
+        // before it (or none at all) is no failure of this file's.
+        py::object before =
+            g.dict().contains(kLastExecFailure) ? g.get(kLastExecFailure) : py::none();
         affected = g.get("check_exec_affected")(dest_file, report_path);
-        failure = g.get(kLastExecFailure);
+        py::object after =
+            g.dict().contains(kLastExecFailure) ? g.get(kLastExecFailure) : py::none();
+        if (!after.is(before)) {
+            failure = after;
+        }
     }
     log(g, 3, affected);
     if (!truthy(affected) && truthy(failure)) {

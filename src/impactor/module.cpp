@@ -18,17 +18,16 @@ VARKIT_MODULE(impactor, m) {
     namespace host = varkit::host;
     namespace impactor = varkit::impactor;
     using pybind11::arg;
-    m.doc() =
-        "Is a user's file affected by the upgrade?\n\n"
-        "The drivers (use_local_result_check_local, use_remote_result_check_local,\n"
-        "search_source_for_dest_dir) walk the user's files and call\n"
-        "search_source_for_dest_file for each with a fresh per-file result map; by the check\n"
-        "kind (\"ABI\", \"CONF\" or \"EXEC\") it locates the documents of the result tree\n"
-        "(ABI reports, summary log, executable-diff report, Python API diffs, configuration\n"
-        "diffs), reads them and records in the map what touches the file. Every check\n"
-        "answers True when the file passes. The siblings bound here (get_file_type,\n"
-        "find_symbols_in_file, conf, ...) are looked up at each call, so callers may\n"
-        "replace them.";
+    m.doc() = "Is a user's file affected by the upgrade?\n\n"
+              "The drivers (use_local_result_check_local, use_remote_result_check_local,\n"
+              "search_source_for_dest_dir) walk the user's files and call\n"
+              "search_source_for_dest_file for each with a fresh per-file record; by the check\n"
+              "kind (\"ABI\", \"CONF\" or \"EXEC\") it locates the documents of the result tree\n"
+              "(ABI reports, summary log, executable-diff report, Python API diffs, configuration\n"
+              "diffs), reads them and records in the map what touches the file. Every check\n"
+              "answers True when the file passes. The siblings bound here (get_file_type,\n"
+              "find_symbols_in_file, conf, ...) are looked up at each call, so callers may\n"
+              "replace them.";
 
     host::bind_module(m, "os", "os");
     host::bind_module(m, "re", "re");
@@ -42,6 +41,7 @@ VARKIT_MODULE(impactor, m) {
     host::bind_from(m, "varkit", {"conf"});
     host::bind_module(m, "reportscan", "varkit.reportscan");
     host::bind_module(m, "surfacediff", "varkit.surfacediff");
+    host::bind_module(m, "fetch", "varkit.fetch");
     host::bind_from(m, "varkit.logger", {"ABI_LOG"});
     host::bind_from(m, "varkit.common",
                     {"is_valid_url", "is_url_reachable", "is_32bit_file", "get_file_type",

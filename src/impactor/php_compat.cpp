@@ -3,8 +3,8 @@
 #include <cerrno>
 
 #include "facilities.hpp"
+#include "file_record.hpp"
 #include "record_keys.hpp"
-#include "result_map.hpp"
 
 namespace varkit::impactor {
 
@@ -50,7 +50,7 @@ py::object open_report_file(const Globals &g, const py::object &path) {
             host::raise_not_regular_file(path);
         }
         os.attr("set_blocking")(descriptor, true);
-        return builtin(g, "open")(descriptor, "a", py::arg("encoding") = "utf-8");
+        return g.builtin("open")(descriptor, "a", py::arg("encoding") = "utf-8");
     } catch (...) {
         os.attr("close")(descriptor);
         throw;

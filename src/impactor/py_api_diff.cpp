@@ -49,7 +49,7 @@ py::object get_py_api_diff(const Globals &g, py::object rpm, py::object search_l
         log(g, 0, text("Failed to decode JSON: ", error.value()));
         // Within a varkit run, a document that is there but unreadable is not
         // "no document": the scripts that need it could not be checked.
-        if (!truthy(py::module_::import("varkit.fetch").attr("faults_surface")())) {
+        if (!truthy(g.get("fetch").attr("faults_surface")())) {
             return py::none();
         }
         py::str message = text(location, ": not a valid JSON document: ", error.value());

@@ -1,8 +1,8 @@
 #include "report_location.hpp"
 
 #include "facilities.hpp"
+#include "file_record.hpp"
 #include "record_keys.hpp"
-#include "result_map.hpp"
 
 namespace varkit::impactor {
 

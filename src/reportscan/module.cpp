@@ -88,6 +88,7 @@ VARKIT_MODULE(reportscan, m) {
     host::bind_module(m, "sys", "sys");
     host::bind_module(m, "requests", "requests");
     host::bind_module(m, "etree", "lxml.etree");
+    host::bind_module(m, "fetch", "varkit.fetch");
     host::bind_from(m, "varkit.logger", {"ABI_LOG"});
     m.attr("last_failure") = py::none();  // no call has failed yet
     rs::install_memo(m);

@@ -103,7 +103,7 @@ bool real_client(const Globals &g) {
 // called as the reader always called it.
 py::object fetch_report(const Globals &g, const py::object &url) {
     if (real_client(g)) {
-        return py::module_::import("varkit.fetch").attr("get_bytes")(url, "report");
+        return g.get("fetch").attr("get_bytes")(url, "report");
     }
     py::object get = g.get("requests").attr("get");
     py::object response = get(url, py::arg("timeout") = 5);
@@ -135,8 +135,7 @@ py::object read_document(const Globals &g, host::Output &out, py::object xml_pat
         FileState run;
         const std::string key = std::string(1, '\0') + host::utf8(xml_path_or_url);
         if (fast && real_client(g)) {
-            run.inode = static_cast<ino_t>(
-                py::int_(py::module_::import("varkit.fetch").attr("run_token")()));
+            run.inode = static_cast<ino_t>(py::int_(g.get("fetch").attr("run_token")()));
             memo = run.inode != 0 ? report_memo(g) : nullptr;
         }
         if (memo != nullptr) {

@@ -8,29 +8,11 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <varkit/host/fd.hpp>
 
 namespace varkit::reportscan {
 
 namespace {
-
-// An open file descriptor, closed once, by its owner.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    FileDescriptor(const FileDescriptor &) = delete;
-    FileDescriptor &operator=(const FileDescriptor &) = delete;
-
-    bool valid() const { return fd_ >= 0; }
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 struct MemorySource {
     const char *data;
@@ -73,7 +55,7 @@ ScanOutcome scan_file(const char *path, Printing printing) {
     ScanOutcome delegate;
     delegate.status = ScanOutcome::Status::Delegate;
     // Non-blocking: a FIFO put in the report's place must not hold the open.
-    const FileDescriptor file(::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    const host::Fd file(::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!file.valid()) {
         return delegate;
     }

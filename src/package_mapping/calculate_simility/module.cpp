@@ -62,7 +62,7 @@ bool handle_single_file(const Globals &, py::object file_name1, py::object file_
 py::object sorted_remainder(const py::list &items, const py::set &removed) {
     py::object remainder =
         checked(PyNumber_Subtract(checked(PySet_New(items.ptr())).ptr(), removed.ptr()));
-    return py::module_::import("builtins").attr("sorted")(remainder);
+    return host::builtin("sorted")(remainder);
 }
 
 py::tuple handling_single_package(const Globals &g, py::object orv_diff, py::object ubuntu_diff,

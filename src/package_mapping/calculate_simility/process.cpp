@@ -347,9 +347,8 @@ json::Value score_entry(const ScoreValue &score, const Remaining &remaining) {
     if (remaining.native) {
         entry.emplace_back("common_files", json_array(remaining.common));
     } else {
-        entry.emplace_back(
-            "common_files",
-            json::from_python(py::module_::import("builtins").attr("sorted")(remaining.py_common)));
+        entry.emplace_back("common_files",
+                           json::from_python(host::builtin("sorted")(remaining.py_common)));
     }
     if (!score.is_hundred()) {
         entry.emplace_back("orv_files", remaining.native ? json::Value(json_array(remaining.orv))
@@ -371,11 +370,9 @@ std::vector<std::size_t> ranking(const std::vector<ScoreValue> &scores) {
         for (const ScoreValue &score : scores) {
             values.append(score.python());
         }
-        py::object order =
-            py::module_::import("builtins")
-                .attr("sorted")(py::module_::import("builtins").attr("range")(scores.size()),
-                                py::arg("key") = values.attr("__getitem__"),
-                                py::arg("reverse") = true);
+        py::object order = host::builtin("sorted")(host::builtin("range")(scores.size()),
+                                                   py::arg("key") = values.attr("__getitem__"),
+                                                   py::arg("reverse") = true);
         std::vector<std::size_t> positions;
         positions.reserve(scores.size());
         for (py::handle position : order) {

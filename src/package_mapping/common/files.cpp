@@ -1,6 +1,7 @@
 #include "varkit/pm/files.hpp"
 
 #include <varkit/host/errors.hpp>
+#include <varkit/host/fd.hpp>
 
 #include <cerrno>
 #include <cstdlib>
@@ -44,18 +45,12 @@ int open_path(py::handle path, int flags) {
     return fd;
 }
 
-struct Fd {
-    int fd;
-    explicit Fd(int descriptor) : fd(descriptor) {}
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-    ~Fd() { ::close(fd); }
-};
+using host::Fd;
 
 // The open file's status; a directory is refused with EISDIR, as Python's open() does.
 struct stat readable_status(const Fd &file, py::handle path) {
     struct stat info{};
-    if (::fstat(file.fd, &info) != 0) {
+    if (::fstat(file.get(), &info) != 0) {
         host::raise_os_error(errno, path);
     }
     if (S_ISDIR(info.st_mode)) {
@@ -82,7 +77,7 @@ std::string read_bytes(py::handle path) {
         if (filled == data.size()) {
             data.resize(data.size() * 2);
         }
-        ssize_t got = ::read(file.fd, &data[filled], data.size() - filled);
+        ssize_t got = ::read(file.get(), &data[filled], data.size() - filled);
         if (got < 0) {
             if (errno == EINTR) {
                 continue;
@@ -137,7 +132,7 @@ Mapped::Mapped(py::handle path) {
     const struct stat info = readable_status(file, path);
     if (S_ISREG(info.st_mode) && info.st_size > 0) {
         void *address = ::mmap(nullptr, static_cast<std::size_t>(info.st_size), PROT_READ,
-                               MAP_PRIVATE | MAP_POPULATE, file.fd, 0);
+                               MAP_PRIVATE | MAP_POPULATE, file.get(), 0);
         if (address != MAP_FAILED) {
             address_ = static_cast<char *>(address);
             size_ = static_cast<std::size_t>(info.st_size);

@@ -1,10 +1,11 @@
 #include "generic_steps.hpp"
+#include <varkit/host/values.hpp>
 
 namespace varkit::provenance {
 
 namespace {
 
-py::object builtin(const char *name) { return py::module_::import("builtins").attr(name); }
+using varkit::host::builtin;
 
 // `item in container`
 bool contains(py::handle container, py::handle item) {

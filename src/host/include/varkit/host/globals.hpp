@@ -30,6 +30,9 @@ public:
     bool is_native(const char *name) const;
     // Records the function defined under `name` for is_native().
     void remember_native(const char *name) const;
+    // The builtin `name` as the module's own code would see it: a binding of
+    // the name in the module wins.
+    py::object builtin(const char *name) const;
 
     const py::dict &dict() const { return dict_; }
 

@@ -9,5 +9,7 @@ namespace varkit::host {
 bool truthy(pybind11::handle value);
 // a == b; raises what __eq__ raises.
 bool equals(pybind11::handle a, pybind11::handle b);
+// builtins.<name>
+pybind11::object builtin(const char *name);
 
 }  // namespace varkit::host

@@ -26,7 +26,7 @@ from _rpm_support import (
     write_report,
 )
 from conftest import EXAMPLES, needs_private_mounts
-from varkit import common, packages
+from varkit import elf, packages
 from varkit.packages import PackageDatabaseError
 
 ARCHES = [
@@ -58,7 +58,7 @@ def use_db(monkeypatch):
         monkeypatch.setattr(varkit.conf, "package_db", package_db)
         monkeypatch.setattr(varkit.conf, "rpm_root", str(tree.root) if tree else "")
         monkeypatch.setattr(varkit.conf, "rpm_dbpath", tree.dbpath if tree else "")
-        monkeypatch.setattr(common, "_ownership_index", None)
+        monkeypatch.setattr(packages, "_ownership_index", None)
 
     return use
 
@@ -77,8 +77,8 @@ def test_ownership_matches_rpm_for_every_file(trees, use_db, arch):
     for path in files + ["/usr/bin/unpackaged", "/usr/lib64"]:
         expected = rpm_qf(tree, path)
         # by its path on this machine and by its path inside the root
-        assert common.get_belonged_rpm(str(tree.root) + path) == expected, path
-        assert common.get_belonged_rpm(path) == expected, path
+        assert packages.get_belonged_rpm(str(tree.root) + path) == expected, path
+        assert packages.get_belonged_rpm(path) == expected, path
     assert {rpm_qf(tree, path) for path in files} == {
         "libvkalpha",
         "libvkalpha-devel",
@@ -103,8 +103,8 @@ def test_ownership_matches_rpm_for_every_file(trees, use_db, arch):
 def test_usr_merge_and_link_names(trees, use_db, path, owner):
     tree = trees("x86_64")
     use_db(tree)
-    assert common.get_belonged_rpm(path) == owner
-    assert common.get_pkgname_by_libname(str(tree.root) + path) == owner
+    assert packages.get_belonged_rpm(path) == owner
+    assert packages.get_pkgname_by_libname(str(tree.root) + path) == owner
 
 
 def test_link_outside_the_root_names_its_target(trees, use_db, tmp_path):
@@ -112,7 +112,7 @@ def test_link_outside_the_root_names_its_target(trees, use_db, tmp_path):
     use_db(tree)
     link = tmp_path / "libvkalpha.so.1"
     link.symlink_to(tree.root / "usr/lib64/libvkalpha.so.1.0.0")
-    assert common.get_belonged_rpm(str(link)) == "libvkalpha"
+    assert packages.get_belonged_rpm(str(link)) == "libvkalpha"
 
 
 @pytest.mark.parametrize("arch", ARCHES)
@@ -121,11 +121,11 @@ def test_required_packages_from_rpm(trees, use_db, arch):
     use_db(tree)
     bin_dir = tree.root / "usr/bin"
     # DT_NEEDED order; the C and C++ runtimes are not in this database
-    assert common.find_reqed_rpms(str(bin_dir / "vkapp")) == ["libvkalpha", "libvkbeta"]
-    assert common.find_reqed_rpms(str(bin_dir / "vkprobe")) == ["libvkalpha"]
+    assert packages.find_reqed_rpms(str(bin_dir / "vkapp")) == ["libvkalpha", "libvkbeta"]
+    assert packages.find_reqed_rpms(str(bin_dir / "vkprobe")) == ["libvkalpha"]
     use_db(tree, "none")
-    assert common.find_reqed_rpms(str(bin_dir / "vkapp")) is None
-    assert common.get_belonged_rpm(str(bin_dir / "vkapp")) == ""
+    assert packages.find_reqed_rpms(str(bin_dir / "vkapp")) is None
+    assert packages.get_belonged_rpm(str(bin_dir / "vkapp")) == ""
 
 
 @pytest.mark.parametrize(
@@ -140,12 +140,12 @@ def test_required_packages_from_rpm(trees, use_db, arch):
 )
 def test_database_choice_is_logged(trees, use_db, caplog, choice, source, owner):
     tree = trees("x86_64")
-    if source == "dpkg" and not os.path.isdir(common.DPKG_INFO_DIR):
+    if source == "dpkg" and not os.path.isdir(packages.DPKG_INFO_DIR):
         pytest.skip("no dpkg database here")
     use_db(tree, choice)
     with caplog.at_level(logging.DEBUG, logger="varkit"):
-        assert common.get_belonged_rpm(str(tree.root / "usr/bin/vkapp")) == owner
-        common.get_belonged_rpm("/usr/bin/vkprobe")  # the same index answers again
+        assert packages.get_belonged_rpm(str(tree.root / "usr/bin/vkapp")) == owner
+        packages.get_belonged_rpm("/usr/bin/vkprobe")  # the same index answers again
     chosen = [
         r.getMessage() for r in caplog.records if r.getMessage().startswith("package database")
     ]
@@ -154,7 +154,7 @@ def test_database_choice_is_logged(trees, use_db, caplog, choice, source, owner)
         "unknown package_db" in r.getMessage() for r in caplog.records
     )
     if source == "dpkg":
-        assert common.get_belonged_rpm(os.path.realpath(shutil.which("dpkg"))) == "dpkg"
+        assert packages.get_belonged_rpm(os.path.realpath(shutil.which("dpkg"))) == "dpkg"
 
 
 def test_empty_or_broken_rpm_database(trees, use_db, tmp_path, caplog):
@@ -162,16 +162,16 @@ def test_empty_or_broken_rpm_database(trees, use_db, tmp_path, caplog):
     use_db(tree, "rpm")
     (tmp_path / "var/lib/vkrpm").mkdir(parents=True)
     varkit.conf.rpm_root = str(tmp_path)  # a root whose database holds nothing
-    assert common.get_belonged_rpm("/usr/bin/vkapp") == ""
-    assert common.find_reqed_rpms(str(tree.root / "usr/bin/vkapp")) is None
+    assert packages.get_belonged_rpm("/usr/bin/vkapp") == ""
+    assert packages.find_reqed_rpms(str(tree.root / "usr/bin/vkapp")) is None
     (tmp_path / "var/lib/vkrpm/rpmdb.sqlite").write_bytes(b"junk" * 100)
-    common._ownership_index = None
+    packages._ownership_index = None
     # A database that cannot be read knows no owner: "owned by no package" would be a guess.
     with caplog.at_level(logging.WARNING, logger="varkit"):
         with pytest.raises(PackageDatabaseError, match="the rpm database could not be read"):
-            common.get_belonged_rpm("/usr/bin/vkapp")
+            packages.get_belonged_rpm("/usr/bin/vkapp")
         with pytest.raises(PackageDatabaseError):
-            common.find_reqed_rpms(str(tree.root / "usr/bin/vkapp"))
+            packages.find_reqed_rpms(str(tree.root / "usr/bin/vkapp"))
     assert any("could not be read" in r.getMessage() for r in caplog.records)
 
     conf = tmp_path / "varkit.conf"
@@ -209,7 +209,7 @@ def test_an_rpm_that_does_not_answer_is_given_up_on(use_db, monkeypatch, tmp_pat
     use_db(None, "rpm")
     started = time.monotonic()
     with pytest.raises(PackageDatabaseError, match="no answer within 1 s"):
-        common.get_belonged_rpm("/usr/bin/true")
+        packages.get_belonged_rpm("/usr/bin/true")
     assert time.monotonic() - started < 30
 
 
@@ -224,10 +224,10 @@ AARCH64 = pytest.mark.skipif(
 @pytest.mark.parametrize(
     "name, kind",
     [
-        ("usr/bin/vkapp", common.FileType.BINARY_EXECUTABLE),  # non-PIE, copy relocation
-        ("usr/bin/vkprobe", common.FileType.BINARY_EXECUTABLE),  # PIE, DT_RPATH
-        ("usr/lib64/libvkalpha.so.1.0.0", common.FileType.DYNAMIC_LIBRARY),
-        ("lib64/libvkbeta.so.2", common.FileType.DYNAMIC_LIBRARY),
+        ("usr/bin/vkapp", elf.FileType.BINARY_EXECUTABLE),  # non-PIE, copy relocation
+        ("usr/bin/vkprobe", elf.FileType.BINARY_EXECUTABLE),  # PIE, DT_RPATH
+        ("usr/lib64/libvkalpha.so.1.0.0", elf.FileType.DYNAMIC_LIBRARY),
+        ("lib64/libvkbeta.so.2", elf.FileType.DYNAMIC_LIBRARY),
     ],
 )
 def test_aarch64_facts_match_the_x86_64_build(trees, use_db, name, kind):
@@ -237,19 +237,19 @@ def test_aarch64_facts_match_the_x86_64_build(trees, use_db, name, kind):
     for tree in (native, target):
         use_db(tree)
         path = str(tree.root / name)
-        imported = common.get_undefined_symbols_from_file(path)
+        imported = elf.get_undefined_symbols_from_file(path)
         ours = sorted(
             s for s in imported if "vk" in s
         )  # the libc and libstdc++ imports differ by target
         facts.append(
             (
-                common.get_file_type(path),
-                common.is_32bit_file(path),
+                elf.get_file_type(path),
+                elf.is_32bit_file(path),
                 ours,
-                [common.ImportedSymbols.spellings(imported, s) for s in ours],
-                [lib for lib in common.find_req_libs(path) if "vk" in lib],
-                common.get_soname_from_lib(path),
-                common.find_reqed_rpms(path),
+                [elf.ImportedSymbols.spellings(imported, s) for s in ours],
+                [lib for lib in elf.find_req_libs(path) if "vk" in lib],
+                elf.get_soname_from_lib(path),
+                packages.find_reqed_rpms(path),
             )
         )
     assert facts[0] == facts[1]
@@ -263,8 +263,8 @@ def test_aarch64_facts_match_the_x86_64_build(trees, use_db, name, kind):
 @AARCH64
 def test_32bit_arm_library(tmp_path):
     library = compile_arm32(tmp_path)
-    assert common.is_32bit_file(str(library)) is True
-    assert common.get_file_type(str(library)) == common.FileType.DYNAMIC_LIBRARY
+    assert elf.is_32bit_file(str(library)) is True
+    assert elf.get_file_type(str(library)) == elf.FileType.DYNAMIC_LIBRARY
 
 
 # --- the whole command --------------------------------------------------------
@@ -404,7 +404,7 @@ def test_soname_lookup_in_lib64(trees, tmp_path):
     conf = tmp_path / "varkit.conf"
     conf.write_text(tree.conf_text())
     code = (
-        "import json; from varkit import common as c; print(json.dumps("
+        "import json; from varkit import packages as c; print(json.dumps("
         "[c.get_pkgname_by_libname(n) for n in ('libvkalpha.so.1', 'libvkbeta.so.2', 'libvkgone.so.1')]))"
     )
     run = subprocess.run(
@@ -450,8 +450,8 @@ def test_rpm_chosen_but_not_installed(trees, use_db, monkeypatch, tmp_path, capl
     use_db(tree, "rpm")
     monkeypatch.setenv("PATH", str(tmp_path))  # no rpm on the search path
     with caplog.at_level(logging.DEBUG, logger="varkit"):
-        assert common.get_belonged_rpm(str(tree.root / "usr/bin/vkapp")) == ""
-        assert common.find_reqed_rpms(str(tree.root / "usr/bin/vkapp")) is None
+        assert packages.get_belonged_rpm(str(tree.root / "usr/bin/vkapp")) == ""
+        assert packages.find_reqed_rpms(str(tree.root / "usr/bin/vkapp")) is None
     messages = [r.getMessage() for r in caplog.records]
     assert "package_db is rpm but rpm is not on the search path" in messages
     assert any(m.startswith("package database (rpm): none") for m in messages)

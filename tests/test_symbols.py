@@ -1,4 +1,4 @@
-"""Symbol identity in varkit.common: what a program imports, on objects built
+"""Symbol identity in varkit.symbols: what a program imports, on objects built
 here, against the names a compliance report uses."""
 
 import shutil
@@ -7,7 +7,7 @@ import subprocess
 import prettytable
 import pytest
 
-from varkit import common
+from varkit import elf, symbols
 
 CC, CXX = shutil.which("gcc"), shutil.which("g++")
 
@@ -60,7 +60,7 @@ def versioned(tmp_path_factory):
     _run(CC, "-fPIE", "-pie", "-o", d / "old_prog", d / "old.c", d / "v1" / "libver.so.1")
     _run(CC, "-o", d / "new_prog", d / "new.c", d / "v2" / "libver.so.1")
     return {
-        name: common.get_undefined_symbols_from_file(str(d / name))
+        name: elf.get_undefined_symbols_from_file(str(d / name))
         for name in ("old_prog", "new_prog")
     }
 
@@ -94,15 +94,14 @@ def structors(tmp_path_factory):
     for name in ("direct", "derived"):
         _run(CXX, "-O0", "-o", d / name, d / f"{name}.cpp", d / "libwidget.so.1")
     return {
-        name: common.get_undefined_symbols_from_file(str(d / name))
-        for name in ("direct", "derived")
+        name: elf.get_undefined_symbols_from_file(str(d / name)) for name in ("direct", "derived")
     }
 
 
 def _check(changed, used):
     table = prettytable.PrettyTable(["Package Name", "Related file", "Symbol"])
     result = {}
-    affected = common.find_symbols_in_file(
+    affected = symbols.find_symbols_in_file(
         changed, result, "libver1", "libver.so.1", table, symbol_list=used
     )
     matches = {
@@ -192,8 +191,8 @@ def test_structor_variants_of_a_real_class(structors):
     ],
 )
 def test_structor_families(first, second, same):
-    family = common.structor_family(first)
-    assert (family is not None and family == common.structor_family(second)) is same
+    family = symbols.structor_family(first)
+    assert (family is not None and family == symbols.structor_family(second)) is same
 
 
 def test_closest_spelling_wins_and_foreign_spellings_are_read():
@@ -203,4 +202,4 @@ def test_closest_spelling_wins_and_foreign_spellings_are_read():
     # Names read by another tool already carry "@VER".
     _, matches, _, _ = _check({"pick@@V1", "pick@@V2"}, ["pick@V1", None])
     assert matches == {("pick@@V1", "pick@V1", "version")}
-    assert common.split_version("pick@@V2") == ("pick", "V2") == common.split_version("pick@V2")
+    assert symbols.split_version("pick@@V2") == ("pick", "V2") == symbols.split_version("pick@V2")

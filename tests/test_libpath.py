@@ -7,7 +7,7 @@ import subprocess
 
 import pytest
 
-from varkit import common, libpath
+from varkit import elf, libpath
 
 pytestmark = pytest.mark.skipif(shutil.which("gcc") is None, reason="needs gcc")
 
@@ -52,10 +52,10 @@ def build(tmp_path, *, tag, bits=64):
 @pytest.mark.parametrize("tag", ["rpath", "runpath"])
 def test_origin_relative_search_path_is_followed(tmp_path, tag):
     program, library = build(tmp_path, tag=tag)
-    assert common.locate_library("libdemo.so.1", str(program)) == str(library)
+    assert elf.locate_library("libdemo.so.1", str(program)) == str(library)
     # a missing library, or a name that is a path, is found nowhere
-    assert common.locate_library("libnotthere.so.9", str(program)) == ""
-    assert common.locate_library("../lib/libdemo.so.1", str(program)) == ""
+    assert elf.locate_library("libnotthere.so.9", str(program)) == ""
+    assert elf.locate_library("../lib/libdemo.so.1", str(program)) == ""
 
 
 def test_objects_of_another_class_are_skipped(tmp_path):
@@ -71,13 +71,13 @@ def test_objects_of_another_class_are_skipped(tmp_path):
     except subprocess.CalledProcessError:
         pytest.skip("no 32-bit toolchain")
     # the only libdemo.so.1 in the program's RUNPATH is 32-bit: not the one it loads
-    assert common.locate_library("libdemo.so.1", str(program)) == ""
-    assert common.locate_library("libdemo.so.1") == ""  # no requester: loader dirs only
+    assert elf.locate_library("libdemo.so.1", str(program)) == ""
+    assert elf.locate_library("libdemo.so.1") == ""  # no requester: loader dirs only
 
 
 def test_system_libraries_are_found_outside_lib64(tmp_path):
-    found = common.locate_library("libc.so.6", "/bin/true")
-    assert found and common.get_soname_from_lib(found) == "libc.so.6"
+    found = elf.locate_library("libc.so.6", "/bin/true")
+    assert found and elf.get_soname_from_lib(found) == "libc.so.6"
     assert os.path.dirname(found) in libpath.loader_dirs()
 
 
@@ -140,7 +140,7 @@ def test_an_image_root_is_searched_inside_itself(tmp_path, monkeypatch, entry):
         shutil.copy(program, placed)
         os.remove(program.parent / "lib" / "libdemo.so.1")  # not found through $ORIGIN
     monkeypatch.setattr(varkit.conf, "rpm_root", str(root))
-    assert common.locate_library("libdemo.so.1", str(placed)) == str(target / "libdemo.so.1")
+    assert elf.locate_library("libdemo.so.1", str(placed)) == str(target / "libdemo.so.1")
     # This machine's own directories are not the image's.
     assert all(d.startswith(str(root)) for d in libpath.loader_dirs())
 
@@ -167,7 +167,7 @@ def test_lib_and_platform_expand_as_the_loader_expands_them(tmp_path, token):
     ).stdout
     theirs = next(row for row in listed.splitlines() if "libdemo.so.1 =>" in row).split("=> ")[1]
     theirs = theirs.split(" (")[0]
-    mine = common.locate_library("libdemo.so.1", str(placed / "prog"))
+    mine = elf.locate_library("libdemo.so.1", str(placed / "prog"))
     assert (
         os.path.realpath(mine)
         == os.path.realpath(theirs)

@@ -1,4 +1,5 @@
-"""varkit.common on real ELF objects, a real HTTP server and real descriptors."""
+"""The host helpers (varkit.urls, elf, packages, quiet) on real ELF objects, a real HTTP server
+and real descriptors."""
 
 import functools
 import http.server
@@ -15,8 +16,8 @@ import prettytable
 import pytest
 import requests
 
-from varkit import common, libpath
-from varkit.common import FileType
+from varkit import elf, libpath, packages, quiet, symbols, urls
+from varkit.elf import FileType
 
 CC = shutil.which("gcc") or shutil.which("cc")
 
@@ -26,7 +27,7 @@ def _cc(*args):
 
 
 @pytest.fixture(scope="module")
-def elf(tmp_path_factory):
+def built(tmp_path_factory):
     """A shared library with a soname, a program linked to it, and friends."""
     if not CC:
         pytest.skip("no C compiler")
@@ -63,8 +64,8 @@ def elf(tmp_path_factory):
         ("obj", FileType.OTHER),
     ],
 )
-def test_elf_file_types(elf, name, expected):
-    assert common.get_file_type(str(elf[name])) == expected
+def test_elf_file_types(built, name, expected):
+    assert elf.get_file_type(str(built[name])) == expected
 
 
 def test_runnable_system_library_is_a_library():
@@ -76,7 +77,7 @@ def test_runnable_system_library_is_a_library():
     ]
     if not libc:
         pytest.skip("no glibc here")
-    assert common.get_file_type(libc[0]) == FileType.DYNAMIC_LIBRARY
+    assert elf.get_file_type(libc[0]) == FileType.DYNAMIC_LIBRARY
 
 
 @pytest.mark.parametrize(
@@ -94,34 +95,34 @@ def test_runnable_system_library_is_a_library():
 def test_script_file_types(tmp_path, name, content, expected):
     path = tmp_path / name
     path.write_text(content)
-    assert common.get_file_type(str(path)) == expected
+    assert elf.get_file_type(str(path)) == expected
 
 
-def test_elf_facts(elf):
-    prog, lib = str(elf["prog"]), str(elf["lib"])
-    assert common.find_req_libs(prog)[:3] == ["libdemo.so.1", "libm.so.6", "libc.so.6"]
-    assert (common.get_soname_from_lib(lib), common.get_soname_from_lib(prog)) == (
+def test_elf_facts(built):
+    prog, lib = str(built["prog"]), str(built["lib"])
+    assert elf.find_req_libs(prog)[:3] == ["libdemo.so.1", "libm.so.6", "libc.so.6"]
+    assert (elf.get_soname_from_lib(lib), elf.get_soname_from_lib(prog)) == (
         "libdemo.so.1",
         "",
     )
-    used = common.get_undefined_symbols_from_file(prog)
+    used = elf.get_undefined_symbols_from_file(prog)
     assert {"demo_add", "printf"} <= used and "main" not in used
-    assert "demo_add" not in common.get_undefined_symbols_from_file(lib)
-    assert common.is_32bit_file(prog) is (sys.maxsize < 2**32)
+    assert "demo_add" not in elf.get_undefined_symbols_from_file(lib)
+    assert elf.is_32bit_file(prog) is (sys.maxsize < 2**32)
 
 
-def test_32bit_object(tmp_path, elf):
+def test_32bit_object(tmp_path, built):
     try:
-        _cc("-m32", "-shared", "-fPIC", "-o", tmp_path / "m32.so", elf["dir"] / "demo.c")
+        _cc("-m32", "-shared", "-fPIC", "-o", tmp_path / "m32.so", built["dir"] / "demo.c")
     except subprocess.CalledProcessError:
         pytest.skip("gcc -m32 does not work here")
-    assert common.is_32bit_file(str(tmp_path / "m32.so")) is True
+    assert elf.is_32bit_file(str(tmp_path / "m32.so")) is True
 
 
 @pytest.fixture
-def bad_files(tmp_path, elf):
+def bad_files(tmp_path, built):
     (tmp_path / "text").write_text("not an object\n")
-    (tmp_path / "truncated").write_bytes(elf["prog"].read_bytes()[:100])
+    (tmp_path / "truncated").write_bytes(built["prog"].read_bytes()[:100])
     (tmp_path / "empty").write_bytes(b"")
     os.mkfifo(tmp_path / "fifo")  # opening it would block
     return {k: tmp_path / k for k in ("text", "truncated", "empty", "fifo", "missing")} | {
@@ -132,25 +133,25 @@ def bad_files(tmp_path, elf):
 @pytest.mark.parametrize("kind", ["text", "truncated", "empty", "fifo", "dir", "missing"])
 def test_non_elf_gives_empty_answers(bad_files, kind):
     path = str(bad_files[kind])
-    assert common.get_file_type(path) == FileType.OTHER
-    assert common.is_32bit_file(path) is False
-    assert common.get_undefined_symbols_from_file(path) == set()
-    assert common.find_req_libs(path) == []
-    assert common.get_soname_from_lib(path) == ""
-    assert common.find_reqed_rpms(path) is None
+    assert elf.get_file_type(path) == FileType.OTHER
+    assert elf.is_32bit_file(path) is False
+    assert elf.get_undefined_symbols_from_file(path) == set()
+    assert elf.find_req_libs(path) == []
+    assert elf.get_soname_from_lib(path) == ""
+    assert packages.find_reqed_rpms(path) is None
 
 
 # --- package ownership ------------------------------------------------------
 
 
 @pytest.fixture
-def fake_dpkg(tmp_path, elf, monkeypatch):
+def fake_dpkg(tmp_path, built, monkeypatch):
     info = tmp_path / "info"
     info.mkdir()
-    (info / "libdemo1:amd64.list").write_text(f"/.\n{os.path.realpath(elf['lib'])}\n")
+    (info / "libdemo1:amd64.list").write_text(f"/.\n{os.path.realpath(built['lib'])}\n")
     (info / "oldlib.list").write_text("/lib/liboldstyle.so.3\n")
-    index = common._OwnershipIndex.from_dpkg(str(info))
-    monkeypatch.setattr(common, "_ownership_index", index)
+    index = packages._OwnershipIndex.from_dpkg(str(info))
+    monkeypatch.setattr(packages, "_ownership_index", index)
     return index
 
 
@@ -163,31 +164,31 @@ def fake_dpkg(tmp_path, elf, monkeypatch):
     ],
 )
 def test_ownership_lists_and_usr_merge(fake_dpkg, path, owner):
-    assert common.get_belonged_rpm(path) == owner
+    assert packages.get_belonged_rpm(path) == owner
 
 
-def test_required_packages_follow_rpath(fake_dpkg, elf):
-    assert common.get_belonged_rpm(str(elf["dir"] / "libdemo.so.1")) == "libdemo1"
+def test_required_packages_follow_rpath(fake_dpkg, built):
+    assert packages.get_belonged_rpm(str(built["dir"] / "libdemo.so.1")) == "libdemo1"
     # libdemo is found through $ORIGIN; the system libraries are not in this index.
-    assert common.find_reqed_rpms(str(elf["prog"])) == ["libdemo1"]
+    assert packages.find_reqed_rpms(str(built["prog"])) == ["libdemo1"]
     # Without an rpath the loader would not find libdemo, and neither do we.
-    assert common.find_reqed_rpms(str(elf["pie"])) == []
+    assert packages.find_reqed_rpms(str(built["pie"])) == []
 
 
-def test_no_package_database_means_unknown(monkeypatch, elf):
-    monkeypatch.setattr(common, "_ownership_index", common._OwnershipIndex({}, ""))
-    assert common.find_reqed_rpms(str(elf["prog"])) is None
-    assert common.get_belonged_rpm(str(elf["lib"])) == ""
+def test_no_package_database_means_unknown(monkeypatch, built):
+    monkeypatch.setattr(packages, "_ownership_index", packages._OwnershipIndex({}, ""))
+    assert packages.find_reqed_rpms(str(built["prog"])) is None
+    assert packages.get_belonged_rpm(str(built["lib"])) == ""
 
 
 def test_system_package_database():
-    manager = "rpm" if common._get_ownership_index().source == "rpm" else "dpkg"
+    manager = "rpm" if packages._get_ownership_index().source == "rpm" else "dpkg"
     tool = shutil.which(manager)
-    if not common._get_ownership_index() or not tool:
+    if not packages._get_ownership_index() or not tool:
         pytest.skip("no package database")
-    assert common.get_belonged_rpm(os.path.realpath(tool)) == manager
-    assert common.get_pkgname_by_libname("libc.so.6") != ""  # the C library is always packaged
-    assert common.get_pkgname_by_libname("libnosuchlib.so.9") == ""
+    assert packages.get_belonged_rpm(os.path.realpath(tool)) == manager
+    assert packages.get_pkgname_by_libname("libc.so.6") != ""  # the C library is always packaged
+    assert packages.get_pkgname_by_libname("libnosuchlib.so.9") == ""
 
 
 # --- URLs -----------------------------------------------------------------
@@ -259,23 +260,23 @@ def _closed_port_url():
     ],
 )
 def test_is_valid_url(url, valid):
-    assert common.is_valid_url(url) is valid
+    assert urls.is_valid_url(url) is valid
 
 
 def test_reachability(server, tmp_path, monkeypatch):
-    assert common.is_url_reachable(server + "doc.json") is True
-    assert common.is_url_reachable(server + "nohead/") is True  # HEAD refused, GET answers
+    assert urls.is_url_reachable(server + "doc.json") is True
+    assert urls.is_url_reachable(server + "nohead/") is True  # HEAD refused, GET answers
     for url in (server + "missing.json", _closed_port_url(), str(tmp_path), "http://"):
-        assert common.is_url_reachable(url) is False
-    monkeypatch.setattr(common.requests, "head", None)  # a new probe would fail loudly
-    assert common.is_url_reachable(server + "doc.json") is True
+        assert urls.is_url_reachable(url) is False
+    monkeypatch.setattr(urls.requests, "head", None)  # a new probe would fail loudly
+    assert urls.is_url_reachable(server + "doc.json") is True
 
 
 def test_json_documents(server):
-    assert common.get_remote_json(server + "doc.json") == [{"b": 1, "a": [2]}]
-    assert common.get_json_content_from_url(server + "doc.json")[0] == [{"b": 1, "a": [2]}]
+    assert urls.get_remote_json(server + "doc.json") == [{"b": 1, "a": [2]}]
+    assert urls.get_json_content_from_url(server + "doc.json")[0] == [{"b": 1, "a": [2]}]
     with pytest.raises(requests.HTTPError):
-        common.get_remote_json(server + "missing.json")
+        urls.get_remote_json(server + "missing.json")
 
 
 @pytest.mark.parametrize(
@@ -291,7 +292,7 @@ def test_json_documents(server):
     ],
 )
 def test_directory_list(server, path, names):
-    assert common.get_directory_list(server + path if path else _closed_port_url()) == names
+    assert urls.get_directory_list(server + path if path else _closed_port_url()) == names
 
 
 # --- standard output ----------------------------------------------------------
@@ -300,7 +301,7 @@ def test_directory_list(server, path, names):
 def test_suppress_stdout_in_process(capsys, tmp_path):
     out = tmp_path / "out.txt"
     print("before")
-    with pytest.raises(KeyError), common.suppress_stdout(str(out)):
+    with pytest.raises(KeyError), quiet.suppress_stdout(str(out)):
         print("hidden")
         raise KeyError("passes through")
     print("after")
@@ -312,7 +313,7 @@ def test_suppress_stdout_descriptor(tmp_path):
     path = str(tmp_path / "out.txt")
     code = textwrap.dedent(f"""
         import os
-        from varkit.common import suppress_stdout
+        from varkit.quiet import suppress_stdout
         print("before")
         with suppress_stdout({path!r}):
             print("py")
@@ -334,7 +335,7 @@ def _table():
 def test_find_symbols_records_sorted_matches(capsys):
     table = _table()
     result = {"affected_symbols": ["kept"]}
-    used = common.find_symbols_in_file(
+    used = symbols.find_symbols_in_file(
         {"zeta", "alpha", "gone", None},
         result,
         "libdemo1",
@@ -356,7 +357,7 @@ def test_find_symbols_records_sorted_matches(capsys):
 def test_find_symbols_without_matches(capsys, symbol_list):
     table, result = _table(), {}
     assert (
-        common.find_symbols_in_file(["alpha"], result, "p", "l", table, symbol_list=symbol_list)
+        symbols.find_symbols_in_file(["alpha"], result, "p", "l", table, symbol_list=symbol_list)
         is False
     )
     assert table.rows == [] and result == {} and capsys.readouterr().out == ""
@@ -373,4 +374,4 @@ def test_soname_follows_the_file_when_it_is_replaced(tmp_path):
             check=True,
         )
         os.replace(built, library)  # a new inode, as a package upgrade installs it
-        assert common.get_soname_from_lib(str(library)) == soname
+        assert elf.get_soname_from_lib(str(library)) == soname

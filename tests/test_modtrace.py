@@ -4,7 +4,7 @@ import importlib.metadata
 
 import pytest
 
-from varkit import common, modtrace, surfacediff
+from varkit import modtrace, packages, surfacediff
 
 SCRIPT = """\
 from __future__ import annotations
@@ -53,7 +53,7 @@ def test_packages_of_modules():
     import elftools
 
     providers = importlib.metadata.packages_distributions().get("elftools", [])
-    assert owner in providers or owner == common.get_belonged_rpm(elftools.__file__)
+    assert owner in providers or owner == packages.get_belonged_rpm(elftools.__file__)
 
 
 @pytest.mark.parametrize(
@@ -82,7 +82,7 @@ def test_distributions_are_listed_once_per_state_of_the_search_path(monkeypatch,
         return {"fakemod": ["fake-dist"]}
 
     monkeypatch.setattr(importlib.metadata, "packages_distributions", listing)
-    monkeypatch.setattr(common, "get_belonged_rpm", lambda path: None)
+    monkeypatch.setattr(packages, "get_belonged_rpm", lambda path: None)
     for _ in range(3):
         assert modtrace.get_pkgs_by_module_name(["fakemod"]) == {"fake-dist": ["fakemod"]}
     assert len(calls) == 1

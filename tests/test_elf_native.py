@@ -11,10 +11,10 @@ from pathlib import Path
 import pytest
 
 from conftest import section_headers_damaged
-from varkit import _elf, common
+from varkit import _elf, elf
 
 # The reader is part of every build: one that fails to build fails here rather than skipping.
-assert common._elf is _elf
+assert elf._elf is _elf
 
 _SAMPLES = sorted(
     p
@@ -24,11 +24,11 @@ _SAMPLES = sorted(
 
 
 def _general(path: str) -> tuple[object, ...]:
-    facts = common._read_facts_general(path)
+    facts = elf._read_facts_general(path)
     return _rendering(facts)
 
 
-def _rendering(facts: common._ObjectFacts) -> tuple[object, ...]:
+def _rendering(facts: elf._ObjectFacts) -> tuple[object, ...]:
     return (
         facts.kind,
         facts.is32,
@@ -41,7 +41,7 @@ def _rendering(facts: common._ObjectFacts) -> tuple[object, ...]:
 
 
 def _native(path: str) -> tuple[object, ...]:
-    return _rendering(common._read_facts(path))
+    return _rendering(elf._read_facts(path))
 
 
 @pytest.mark.parametrize("path", _SAMPLES)
@@ -81,11 +81,11 @@ def test_damaged_objects_read_as_pyelftools_reads_them(tmp_path: Path, source: s
 def test_results_follow_the_file_state(tmp_path: Path) -> None:
     target = tmp_path / "obj"
     shutil.copy("/usr/bin/bash" if os.path.isfile("/usr/bin/bash") else "/bin/sh", target)
-    before = common.find_req_libs(str(target))
-    assert before and common.get_file_type(str(target)) is common.FileType.BINARY_EXECUTABLE
+    before = elf.find_req_libs(str(target))
+    assert before and elf.get_file_type(str(target)) is elf.FileType.BINARY_EXECUTABLE
     target.write_bytes(b"#!/usr/bin/python3\n")
-    assert common.find_req_libs(str(target)) == []
-    assert common.get_file_type(str(target)) is common.FileType.PYTHON_FILE
+    assert elf.find_req_libs(str(target)) == []
+    assert elf.get_file_type(str(target)) is elf.FileType.PYTHON_FILE
 
 
 def _version_chains_that_never_end(source: str, target: Path) -> None:
@@ -120,8 +120,8 @@ def test_looping_version_records_end(tmp_path: Path) -> None:
             sys.executable,
             "-c",
             (
-                "import sys; from varkit import common; "
-                "print(sorted(common._read_facts(sys.argv[1]).imported))"
+                "import sys; from varkit import elf; "
+                "print(sorted(elf._read_facts(sys.argv[1]).imported))"
             ),
             str(looping),
         ],
@@ -130,7 +130,7 @@ def test_looping_version_records_end(tmp_path: Path) -> None:
         timeout=120,
     )
     assert done.returncode == 0, done.stderr
-    assert done.stdout.strip() == str(sorted(common._read_facts(source).imported))
+    assert done.stdout.strip() == str(sorted(elf._read_facts(source).imported))
 
 
 _FOREIGN_TARGETS = [
@@ -181,7 +181,7 @@ def test_objects_of_other_machines_and_byte_orders_are_read_natively(
     )
     assert _elf.read(os.fsencode(user))  # facts, not "leave it to pyelftools"
     assert _native(str(user)) == _general(str(user))
-    assert common._read_facts(str(user)).needed == ("libdep.so.1",)
+    assert elf._read_facts(str(user)).needed == ("libdep.so.1",)
 
 
 _HEADER_DAMAGE = [
@@ -227,9 +227,9 @@ def test_what_the_loader_binds_is_read_whatever_the_section_headers_say(
         ["/lib64/ld-linux-x86-64.so.2", "--list", str(damaged)], capture_output=True, text=True
     ).stdout
     loaded = [line.split("=>")[0].strip() for line in listed.splitlines() if "=>" in line]
-    assert loaded and common.find_req_libs(str(damaged)) == loaded
+    assert loaded and elf.find_req_libs(str(damaged)) == loaded
 
-    imported = common._read_facts(str(damaged)).imported
+    imported = elf._read_facts(str(damaged)).imported
     bound = _bindings(damaged)
     assert bound and all(
         name in imported and version in imported.versions.get(name, ()) for name, version in bound
