@@ -143,3 +143,44 @@ def test_documents_are_fetched_through_the_fetch_bound_at_call_time(monkeypatch)
     assert reportscan.reportscan(report_url) == reportscan.reportscan(str(local_report))
     assert impactor.check_exec_outcome("/bin/true", exec_url) == ([], None)
     assert stand_in.asked == [(report_url, "report"), (exec_url, "json")]
+
+
+class FailingRunScope:
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *unwinding):
+        raise RuntimeError("the run would not end")
+
+
+@pytest.mark.parametrize("check_raises", [False, True])
+def test_a_run_that_fails_to_end_is_reported_and_keeps_the_call_s_own_outcome(
+    monkeypatch, tmp_path, check_raises
+):
+    from varkit import impactor
+
+    (tmp_path / "file").write_text("x")
+    reported = []
+    monkeypatch.setattr(sys, "unraisablehook", lambda hook: reported.append(hook))
+    monkeypatch.setattr(
+        impactor, "fetch", types.SimpleNamespace(fetch_run=lambda faults_surface: FailingRunScope())
+    )
+    if check_raises:
+
+        def get_file_type(path):
+            raise KeyError("the check's own error")
+
+        monkeypatch.setattr(impactor, "get_file_type", get_file_type)
+        with pytest.raises(KeyError, match="the check's own error"):
+            impactor.use_local_result_check_local(
+                str(tmp_path), str(tmp_path), {"library": []}, "ABI"
+            )
+    else:
+        assert impactor.use_local_result_check_local(
+            str(tmp_path), str(tmp_path), {"library": []}, "ABI"
+        )
+    assert reported and all(
+        hook.object == "varkit.impactor ending a fetch run"
+        and str(hook.exc_value) == "the run would not end"
+        for hook in reported
+    )

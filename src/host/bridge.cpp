@@ -1,5 +1,6 @@
 #include "varkit/host/globals.hpp"
 #include "varkit/host/module.hpp"
+#include "varkit/host/unthrown.hpp"
 #include "varkit/host/values.hpp"
 
 #include <string>
@@ -20,7 +21,7 @@ int exec_module(PyObject *module, ModuleInit init) noexcept {
         init(m);
         return 0;
     } catch (py::error_already_set &e) {
-        e.restore();
+        set_pending(e);
     } catch (const std::exception &e) {
         PyErr_SetString(PyExc_ImportError, e.what());
     } catch (...) {

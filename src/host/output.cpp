@@ -1,6 +1,7 @@
 #include "varkit/host/output.hpp"
 
 #include "varkit/host/text.hpp"
+#include "varkit/host/unthrown.hpp"
 
 namespace varkit::host {
 
@@ -8,16 +9,7 @@ Output::~Output() {
     if (buffer_.empty()) {
         return;
     }
-    // Runs during unwinding too: keep whatever error is already pending.
-    PyObject *type, *value, *traceback;
-    PyErr_Fetch(&type, &value, &traceback);
-    try {
-        flush();
-    } catch (py::error_already_set &e) {
-        e.discard_as_unraisable("varkit output");
-    } catch (...) {
-    }
-    PyErr_Restore(type, value, traceback);
+    run_in_destructor("varkit output", [this] { flush(); });
 }
 
 void Output::write(std::string_view text) {

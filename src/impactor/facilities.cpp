@@ -1,5 +1,7 @@
 #include "facilities.hpp"
 
+#include <varkit/host/unthrown.hpp>
+
 #include <cerrno>
 
 namespace varkit::impactor {
@@ -46,15 +48,7 @@ OpenFile::~OpenFile() {
     if (closed_ || !file_) {
         return;
     }
-    PyObject *type, *value, *traceback;
-    PyErr_Fetch(&type, &value, &traceback);
-    try {
-        file_.attr("close")();
-    } catch (py::error_already_set &e) {
-        e.discard_as_unraisable("varkit.impactor closing a file");
-    } catch (...) {
-    }
-    PyErr_Restore(type, value, traceback);
+    host::run_in_destructor("varkit.impactor closing a file", [this] { file_.attr("close")(); });
 }
 
 void OpenFile::close() {
@@ -68,15 +62,9 @@ FetchRun::FetchRun(const Globals &g)
 }
 
 FetchRun::~FetchRun() {
-    PyObject *type, *value, *traceback;
-    PyErr_Fetch(&type, &value, &traceback);
-    try {
+    host::run_in_destructor("varkit.impactor ending a fetch run", [this] {
         py::type::of(scope_).attr("__exit__")(scope_, py::none(), py::none(), py::none());
-    } catch (py::error_already_set &e) {
-        e.discard_as_unraisable("varkit.impactor ending a fetch run");
-    } catch (...) {
-    }
-    PyErr_Restore(type, value, traceback);
+    });
 }
 
 py::object read_json_file(const Globals &g, py::handle path) {

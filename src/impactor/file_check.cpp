@@ -273,7 +273,7 @@ bool check_executables(const Globals &g, const py::object &search, const py::obj
         py::object after =
             g.dict().contains(kLastExecFailure) ? g.get(kLastExecFailure) : py::none();
         if (!after.is(before)) {
-            failure = after;
+            failure = std::move(after);
         }
     }
     log(g, 3, affected);

@@ -51,7 +51,7 @@ ReportReading read_report(const Globals &g, py::object xml_path_or_url, bool qui
     } catch (const Failure &failure) {
         return handled(out, xml_path_or_url, "An unexpected error occurred: ", failure.message);
     } catch (py::error_already_set &error) {
-        py::object value = error.value();
+        const py::object &value = error.value();
         if (error.matches(g.get("requests").attr("RequestException"))) {
             return handled(out, xml_path_or_url,
                            "Failed to fetch XML from " + s(xml_path_or_url) + ": ", s(value));

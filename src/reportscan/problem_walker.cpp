@@ -89,7 +89,7 @@ void ProblemWalker::start_symbols(std::size_t level, Tag tag, const Attrs &attrs
     if (level == 2 && tag == Tag::Library && attrs.has("name")) {
         role[2] = Tag::Library;
         if (!h_failed && with_text) {
-            text::problem_library(h_text, *attrs.get("name"));
+            text::problem_library(h_text, attrs.get_or("name", ""));
         }
     } else if (level == 3 && tag == Tag::Symbol && attrs.has("name")) {
         role[3] = Tag::Symbol;

@@ -4,20 +4,6 @@
 
 namespace varkit::likeness {
 
-const std::array<std::pair<std::string_view, std::string_view>, 11> kRewrites = {{
-    {"x86_64-linux-gnu/", ""},
-    {"/x86_64-linux-gnu", "64"},
-    {"lib", "libexec"},
-    {"games", "bin"},
-    {"/usr/bin", "/usr/sbin"},
-    {"/bin", "/usr/bin"},
-    {"/lib", "/usr/lib"},
-    {"/lib", "/lib64"},
-    {"python3/dist-packages", "python3.11/site-packages"},
-    {"dev/", "devel/"},
-    {"/examples/", "/"},
-}};
-
 namespace {
 
 // End of the non-empty run of digits at `at`, or npos when there is none.

@@ -14,7 +14,19 @@
 namespace varkit::likeness {
 
 // Each applied alone to the Ubuntu path: every occurrence of `first` becomes `second`.
-extern const std::array<std::pair<std::string_view, std::string_view>, 11> kRewrites;
+inline constexpr std::array<std::pair<std::string_view, std::string_view>, 11> kRewrites = {{
+    {"x86_64-linux-gnu/", ""},
+    {"/x86_64-linux-gnu", "64"},
+    {"lib", "libexec"},
+    {"games", "bin"},
+    {"/usr/bin", "/usr/sbin"},
+    {"/bin", "/usr/bin"},
+    {"/lib", "/usr/lib"},
+    {"/lib", "/lib64"},
+    {"python3/dist-packages", "python3.11/site-packages"},
+    {"dev/", "devel/"},
+    {"/examples/", "/"},
+}};
 
 // The path without any "-<digits>.<digits>.<digits>" (Unicode decimal digits).
 std::string strip_versions(std::string_view path);

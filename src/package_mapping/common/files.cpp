@@ -21,7 +21,7 @@ namespace {
 // The path as the file system takes it (os.fsencode).
 py::bytes fs_path(py::handle path) {
     PyObject *converted = nullptr;
-    if (PyUnicode_FSConverter(path.ptr(), &converted) == 0) {
+    if (PyUnicode_FSConverter(path.ptr(), static_cast<void *>(&converted)) == 0) {
         throw py::error_already_set();
     }
     return py::reinterpret_steal<py::bytes>(converted);

@@ -7,4 +7,5 @@
 #include "varkit/host/output.hpp"
 #include "varkit/host/strings.hpp"
 #include "varkit/host/text.hpp"
+#include "varkit/host/unthrown.hpp"
 #include "varkit/host/values.hpp"
