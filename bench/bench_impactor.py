@@ -243,7 +243,7 @@ def first_difference(left: dict, right: dict) -> str:
     for a, b in zip(left["library"], right["library"]):
         if a != b:
             keys = sorted(k for k in set(a) | set(b) if a.get(k) != b.get(k))
-            return f"{a.get('dest_file')}: {', '.join(keys)}"
+            return f"{a.get('dest_file')}: {', '.join(f'{k} {a.get(k)!r} against {b.get(k)!r}' for k in keys)}"
     return f"{len(left['library'])} against {len(right['library'])} files"
 
 
