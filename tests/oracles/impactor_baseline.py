@@ -31,22 +31,26 @@ from varkit.common import (
 from varkit.logger import ABI_LOG
 
 
+def library_owner(libname, requester):
+    """The package of the copy the loader loads for ``requester`` (of ``libname`` without one)."""
+    if requester is None:
+        return get_pkgname_by_libname(libname)
+    return get_pkgname_by_libname(locate_library(libname, requester) or libname)
+
+
 def get_xml_report_path(libname, search_local_or_url, library_dict):
     if isinstance(libname, str) and ("/" in libname or libname in (".", "..")):
         library_dict.setdefault("libname_refused", []).append(libname)
         return None
     is_url = is_url_reachable(search_local_or_url)
-    lib_path = "/lib64/" + libname
-    if not os.path.exists(lib_path):
-        lib_path = "/lib/" + libname
-        if not os.path.exists(lib_path):
-            # Installed elsewhere (multiarch, RPATH/RUNPATH, ld.so.conf): recorded where.
-            lib_path = locate_library(libname, library_dict.get("dest_file"))
-            if not lib_path:
-                library_dict.setdefault("req_libs_not_found", []).append(libname)
-                return None
-            library_dict.setdefault("library_found_at", {})[libname] = lib_path
-    pkg_name = get_pkgname_by_libname(libname)
+    # The copy the loader loads for the file; one outside /lib64 and /lib is recorded.
+    lib_path = locate_library(libname, library_dict.get("dest_file"))
+    if not lib_path:
+        library_dict.setdefault("req_libs_not_found", []).append(libname)
+        return None
+    if os.path.dirname(lib_path) not in ("/lib64", "/lib"):
+        library_dict.setdefault("library_found_at", {})[libname] = lib_path
+    pkg_name = get_pkgname_by_libname(lib_path)
     soname = get_soname_from_lib(lib_path)
     lib_path = soname or libname
     if is_url:
@@ -120,7 +124,7 @@ def get_removed_symbols_from_summary(summary_path, library_name, library_dict):
                 change = library["lib_soname_ver_change"]
                 library_dict.setdefault("lib_soname_ver_change", []).append(
                     {
-                        "pkg_name": get_pkgname_by_libname(library_name),
+                        "pkg_name": library_owner(library_name, library_dict.get("dest_file")),
                         "old": change[0],
                         "new": change[1],
                     }
@@ -179,7 +183,7 @@ def search_source_for_dest_file(search_local_or_url, search_dest_file, library_d
             table = PrettyTable(["Package Name", "Related file", "Symbol"])
             table.align = "l"
             table.hrules = HRuleStyle.ALL
-            pkg_name = get_pkgname_by_libname(lib)
+            pkg_name = library_owner(lib, library_dict.get("dest_file"))
             if find_symbols_in_file(
                 total_symbols, library_dict, pkg_name, lib, table, symbol_list=used_symbols
             ):
