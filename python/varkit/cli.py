@@ -4,8 +4,8 @@
     varkit --checkconf --search-remote URL --check-local A,B
     varkit --checkexec --search-remote URL --check-local SCRIPT -f table -o report.txt
 
-The result is ``{"library": [per-file maps...], "verdict": ..., "files": {...}}``,
-printed as JSON (default) or as tables; each per-file map gains "verdict",
+The result is ``{"library": [per-file records...], "verdict": ..., "files": {...}}``,
+printed as JSON (default) or as tables; each per-file record gains "verdict",
 "reasons" and "notes" (see varkit.verdict). Standard output carries the result
 alone: whatever the checks and the commands they run print on their way goes
 to standard error.
@@ -392,7 +392,7 @@ def _failure_text(exc: BaseException) -> str:
 
 
 def in_path_order(library: list[FileRecord], kinds: Sequence[str]) -> list[FileRecord]:
-    """The per-file maps sorted by path (as bytes, the order of `ls` in the C
+    """The per-file records sorted by path (as bytes, the order of `ls` in the C
     locale), then by check kind; a file met twice (a target given twice, or
     inside another target) is listed once."""
 
@@ -414,7 +414,7 @@ def in_path_order(library: list[FileRecord], kinds: Sequence[str]) -> list[FileR
 
 
 def judge_all(result: CheckResult, remote: bool) -> list[str]:
-    """Gives every per-file map its verdict; the verdict names in order."""
+    """Gives every per-file record its verdict; the verdict names in order."""
     from varkit import elf
 
     for file_map in result["library"]:

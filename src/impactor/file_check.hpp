@@ -1,5 +1,5 @@
 // The per-file decision of the impact check: type the file, then run the
-// check its kind asks for ("ABI", "CONF", "EXEC"), filling the per-file map.
+// check its kind asks for ("ABI", "CONF", "EXEC"), filling the per-file record.
 #pragma once
 
 #include <pybind11/pybind11.h>
